@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/platform_services.h"
+
+namespace zipdrop {
+
+/// The whole of the program's run: shows how to use the program when it was started without an
+/// argument, and otherwise hands the argument text to the extraction run.
+void StartUp(PlatformServices& platform);
+
+}  // namespace zipdrop
