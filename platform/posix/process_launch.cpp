@@ -1,0 +1,77 @@
+#include "platform/posix/process_launch.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "platform/platform_services.h"
+#include "platform/posix/ascii_case.h"
+#include "platform/posix/command_line.h"
+#include "platform/posix/process_spawn.h"
+#include "platform/posix/program_search.h"
+#include "platform/posix/text_encoding.h"
+
+namespace zipdrop {
+
+namespace {
+
+#ifdef __APPLE__
+constexpr const char* kDesktopOpener = "open";
+#else
+constexpr const char* kDesktopOpener = "xdg-open";
+#endif
+
+constexpr std::u16string_view kHandlerPrograms[] = {u"rundll32.exe ", u"rundll32 "};
+constexpr std::u16string_view kHandlerEntryPoint = u"url.dll, FileProtocolHandler ";
+
+bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() &&
+         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string LocateProgram(const std::string& name, const std::string& programFolder) {
+  if (name.find('/') != std::string::npos) return name;
+  std::optional<std::string> found = FindTrustedProgram(name, programFolder);
+  if (!found) throw PlatformError("program not found on PATH: " + name);
+  return *found;
+}
+
+// The line only ever asks for the folder the extraction produced. Anything else (a file that
+// the archive just delivered, above all) could be a program or a document that runs code.
+std::string CheckedFolder(const std::u16string& target) {
+  std::string folder = ToSystemBytes(target);
+  struct stat info;
+  if (folder.empty() || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    throw PlatformError("refusing to open something that is not a folder: " + folder);
+  }
+  // A relative name that starts with '-' would reach the opener as an option.
+  return folder[0] == '/' ? folder : "./" + folder;
+}
+
+}  // namespace
+
+std::optional<std::u16string> HandlerTarget(std::u16string_view commandLine) {
+  for (std::u16string_view program : kHandlerPrograms) {
+    if (!StartsWithIgnoringCase(commandLine, program)) continue;
+    std::u16string_view rest = commandLine.substr(program.size());
+    if (!StartsWithIgnoringCase(rest, kHandlerEntryPoint)) return std::nullopt;
+    return std::u16string(rest.substr(kHandlerEntryPoint.size()));
+  }
+  return std::nullopt;
+}
+
+std::int64_t LaunchCommandLine(std::u16string_view commandLine, const std::string& programFolder) {
+  std::vector<std::string> arguments;
+  if (std::optional<std::u16string> target = HandlerTarget(commandLine)) {
+    arguments = {kDesktopOpener, CheckedFolder(*target)};
+  } else {
+    for (const std::u16string& argument : SplitCommandLine(commandLine)) {
+      arguments.push_back(ToSystemBytes(argument));
+    }
+  }
+  if (arguments.empty() || arguments[0].empty()) throw PlatformError("empty command line");
+  std::string program = LocateProgram(arguments[0], programFolder);
+  return SpawnProgram(program, arguments, SpawnMode::kDetached);
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,24 @@
+// LaunchCommandLine on POSIX: a Windows command line, started without a shell.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zipdrop {
+
+/// The path that a line "RunDll32.exe url.dll, FileProtocolHandler <path>" asks the desktop to
+/// open, taken verbatim (blanks and quotes included); nothing when the line is of another kind.
+/// The program name is matched without regard to case, with or without ".exe", as Windows finds
+/// RunDll32 either way.
+std::optional<std::u16string> HandlerTarget(std::u16string_view commandLine);
+
+/// Starts the command line detached and returns the process id. A FileProtocolHandler line
+/// opens its folder with the desktop's opener; any other line starts the program it names with
+/// its arguments split by the Windows rules. Programs named without a folder are looked up only
+/// in absolute PATH folders other than programFolder and the current directory. Throws
+/// PlatformError when the line names nothing that can be started.
+std::int64_t LaunchCommandLine(std::u16string_view commandLine, const std::string& programFolder);
+
+}  // namespace zipdrop

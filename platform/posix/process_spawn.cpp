@@ -1,0 +1,99 @@
+#include "platform/posix/process_spawn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "platform/posix/posix_error.h"
+
+extern char** environ;
+
+namespace zipdrop {
+
+namespace {
+
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { Check(posix_spawn_file_actions_init(&actions_)); }
+  ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+  void OpenNull(int fd, int flags) {
+    Check(posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0));
+  }
+  const posix_spawn_file_actions_t* Get() const { return &actions_; }
+
+ private:
+  static void Check(int error) {
+    if (error != 0) ThrowSystemError("cannot prepare a process start", error);
+  }
+  posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { Check(posix_spawnattr_init(&attributes_)); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  // The child gets an empty signal mask and default handlers, whatever ours were: a program
+  // that inherits a blocked SIGTERM or an ignored SIGPIPE misbehaves in ways hard to trace.
+  void ResetSignals(bool newSession) {
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    Check(posix_spawnattr_setsigmask(&attributes_, &none));
+    Check(posix_spawnattr_setsigdefault(&attributes_, &all));
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#ifdef POSIX_SPAWN_SETSID
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+#else
+    (void)newSession;  // Without the flag the child stays in our session; nothing else differs.
+#endif
+    Check(posix_spawnattr_setflags(&attributes_, flags));
+  }
+  const posix_spawnattr_t* Get() const { return &attributes_; }
+
+ private:
+  static void Check(int error) {
+    if (error != 0) ThrowSystemError("cannot prepare a process start", error);
+  }
+  posix_spawnattr_t attributes_;
+};
+
+}  // namespace
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   SpawnMode mode) {
+  bool detached = mode == SpawnMode::kDetached;
+  SpawnFileActions actions;
+  actions.OpenNull(STDIN_FILENO, O_RDONLY);
+  actions.OpenNull(STDOUT_FILENO, O_WRONLY);
+  if (detached) actions.OpenNull(STDERR_FILENO, O_WRONLY);
+  SpawnAttributes attributes;
+  attributes.ResetSignals(detached);
+
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = -1;
+  int error = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(),
+                          environ);
+  if (error != 0) ThrowSystemError("cannot start " + program, error);
+  return child;
+}
+
+int WaitForExit(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) ThrowSystemError("cannot wait for process " + std::to_string(child));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace zipdrop

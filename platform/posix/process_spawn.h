@@ -1,0 +1,28 @@
+// Starting other programs directly, never through a shell.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace zipdrop {
+
+enum class SpawnMode {
+  /// In its own session with every standard stream on /dev/null: the program outlives us and
+  /// neither reads our input nor writes into the terminal we were started from.
+  kDetached,
+  /// A child we wait for; only its standard input and output go to /dev/null, its error
+  /// messages still reach ours.
+  kAttached,
+};
+
+/// Starts program (a path, used as given) with arguments as its argv (argv[0] included) and the
+/// current environment. Returns the process id; throws PlatformError when it cannot be started.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   SpawnMode mode);
+
+/// Waits for the child to end; its exit status, or -1 when a signal ended it.
+int WaitForExit(pid_t child);
+
+}  // namespace zipdrop
