@@ -24,7 +24,12 @@ class PosixPlatform : public PlatformServices {
   char16_t PathSeparator() const override { return u'/'; }
 
  private:
+  // The executable's folder, found on first use and kept: the working directory may change.
+  const std::string& ProgramFolderBytes();
+
+  std::string programName_;             // argv[0], for systems without /proc/self/exe.
   std::vector<std::string> arguments_;  // argv[1..], as the bytes the system gave.
+  std::string programFolder_;
 };
 
 }  // namespace zipdrop

@@ -1,0 +1,161 @@
+#include "platform/posix/shell_objects.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "platform/posix/ascii_case.h"
+#include "platform/posix/folder_removal.h"
+#include "platform/posix/program_search.h"
+#include "platform/posix/text_encoding.h"
+#include "platform/posix/zip_extractor.h"
+
+namespace zipdrop {
+
+namespace {
+
+// The base of every object this platform hands out. Call gets the member name as given.
+class ShellObject : public AutomationObject {
+ public:
+  virtual Value Call(std::u16string_view member, const std::vector<Value>& arguments) = 0;
+};
+
+[[noreturn]] void ThrowNoMember(std::u16string_view member, const char* className) {
+  throw PlatformError("object " + std::string(className) + " has no member " +
+                      ToSystemBytes(member));
+}
+
+void ExpectArgumentCount(const std::vector<Value>& arguments, size_t least, size_t most,
+                         std::u16string_view member) {
+  if (arguments.size() < least || arguments.size() > most) {
+    throw PlatformError("wrong number of arguments for " + ToSystemBytes(member));
+  }
+}
+
+template <typename T>
+const T& ArgumentOf(const std::vector<Value>& arguments, size_t index, std::u16string_view member) {
+  const T* value = std::get_if<T>(&arguments[index]);
+  if (value == nullptr) {
+    throw PlatformError("argument " + std::to_string(index + 1) + " of " + ToSystemBytes(member) +
+                        " has the wrong type");
+  }
+  return *value;
+}
+
+bool IsMember(std::u16string_view member, std::u16string_view name) {
+  return EqualsIgnoringAsciiCase(member, name);
+}
+
+// A folder as the shell sees it: a real directory, or a ZIP archive shown as a folder.
+struct FolderSource {
+  std::string path;  // Absolute, links resolved.
+  bool isArchive;
+};
+
+class FolderItems : public ShellObject {
+ public:
+  explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
+  const FolderSource& Source() const { return source_; }
+  Value Call(std::u16string_view member, const std::vector<Value>&) override {
+    ThrowNoMember(member, "FolderItems");
+  }
+
+ private:
+  FolderSource source_;
+};
+
+class ShellFolder : public ShellObject {
+ public:
+  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
+  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
+
+ private:
+  void CopyHere(const ObjectRef& itemsObject) const;
+  FolderSource source_;
+};
+
+Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
+  if (IsMember(member, u"items")) {
+    ExpectArgumentCount(arguments, 0, 0, member);
+    return ObjectRef(std::make_shared<FolderItems>(source_));
+  }
+  if (IsMember(member, u"CopyHere")) {
+    ExpectArgumentCount(arguments, 1, 1, member);
+    CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
+    return std::monostate();
+  }
+  ThrowNoMember(member, "Folder");
+}
+
+// Only the one copy the program needs is supported: every item of an archive into a directory.
+void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
+  auto* items = dynamic_cast<const FolderItems*>(itemsObject.get());
+  if (items == nullptr) throw PlatformError("CopyHere needs the items of a folder");
+  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
+  if (!items->Source().isArchive) {
+    throw PlatformError("copying the items of a directory is not supported on this platform");
+  }
+  ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
+  std::string skipped = DescribeSkipped(report);
+  if (!skipped.empty()) std::fprintf(stderr, "%s\n", skipped.c_str());
+}
+
+// Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
+// neither a folder nor an archive it can read.
+std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
+  std::optional<std::string> resolved = CanonicalPath(ToSystemBytes(path));
+  if (!resolved) return std::nullopt;
+  struct stat info;
+  if (stat(resolved->c_str(), &info) != 0) return std::nullopt;
+  if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, false};
+  if (IsZipArchive(*resolved)) return FolderSource{*resolved, true};
+  return std::nullopt;
+}
+
+class ShellApplication : public ShellObject {
+ public:
+  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
+    if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
+    ExpectArgumentCount(arguments, 1, 1, member);
+    std::optional<FolderSource> folder =
+        OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
+    if (!folder) return std::monostate();
+    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder)));
+  }
+};
+
+class FileSystemObject : public ShellObject {
+ public:
+  // The force argument is optional, as it is on Windows, and false when left out.
+  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
+    if (!IsMember(member, u"DeleteFolder")) ThrowNoMember(member, "FileSystemObject");
+    ExpectArgumentCount(arguments, 1, 2, member);
+    const std::u16string& pattern = ArgumentOf<std::u16string>(arguments, 0, member);
+    bool force = arguments.size() == 2 && ArgumentOf<bool>(arguments, 1, member);
+    DeleteMatchingFolders(ToSystemBytes(pattern), force);
+    return std::monostate();
+  }
+};
+
+}  // namespace
+
+ObjectRef CreateShellObject(const std::u16string& progId) {
+  if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
+    return std::make_shared<ShellApplication>();
+  }
+  if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
+    return std::make_shared<FileSystemObject>();
+  }
+  throw PlatformError("no automation class is registered as " + ToSystemBytes(progId));
+}
+
+Value CallShellMember(const ObjectRef& object, const std::u16string& member,
+                      const std::vector<Value>& arguments) {
+  if (!object) throw PlatformError("member " + ToSystemBytes(member) + " called on no object");
+  auto* shellObject = dynamic_cast<ShellObject*>(object.get());
+  if (shellObject == nullptr) throw PlatformError("object was not made by this platform");
+  return shellObject->Call(member, arguments);
+}
+
+}  // namespace zipdrop
