@@ -1,0 +1,129 @@
+// Test fixtures for the POSIX platform's tests: a fresh folder that is removed afterwards, and
+// changes to the environment or the working directory that are undone afterwards.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zipdrop::testing {
+
+/// A new, empty folder under the system's temporary folder, removed with all its contents (even
+/// read-only ones) when the object goes away.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string templ = (std::filesystem::temp_directory_path() / "zipdrop-test-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+  }
+  ~ScratchFolder() {
+    // Tests leave folders without permissions behind; one more level of them can be listed
+    // after each pass that opens up the level above.
+    chmod(path_.c_str(), 0700);
+    for (int pass = 0; pass < 4; ++pass) OpenUpFolders();
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  void OpenUpFolders() const {
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored) && !it->is_symlink(ignored)) chmod(it->path().c_str(), 0700);
+    }
+  }
+
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644) {
+  {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    if (!file) throw std::runtime_error("cannot write " + path);
+  }
+  chmod(path.c_str(), mode);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+/// A shell script that writes each of its arguments, followed by a NUL byte, to recordPath.
+inline void WriteRecorderScript(const std::string& scriptPath, const std::string& recordPath,
+                                int exitStatus = 0) {
+  WriteFile(scriptPath,
+            "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + recordPath +
+                "'\nexit " + std::to_string(exitStatus) + "\n",
+            0755);
+}
+
+/// The arguments a recorder script wrote, in order.
+inline std::vector<std::string> ReadRecordedArguments(const std::string& recordPath) {
+  std::string bytes = ReadFile(recordPath);
+  std::vector<std::string> arguments;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+    arguments.push_back(bytes.substr(start, end - start));
+  }
+  return arguments;
+}
+
+/// Sets (or, given nothing, unsets) an environment variable until the object goes away.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::string name, const std::optional<std::string>& value)
+      : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    Apply(value);
+  }
+  ~ScopedEnvironment() { Apply(old_); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  void Apply(const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+/// Makes folder the working directory until the object goes away.
+class ScopedWorkingDirectory {
+ public:
+  explicit ScopedWorkingDirectory(const std::string& folder) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~ScopedWorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(old_, ignored);
+  }
+  ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+  ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path old_;
+};
+
+}  // namespace zipdrop::testing
