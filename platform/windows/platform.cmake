@@ -1,0 +1,49 @@
+# The Windows platform, the Windows program and its resources. Included by the top-level
+# CMakeLists.txt when building for Windows, natively or across from Linux.
+
+enable_language(RC)
+
+# Every program of this build lands in the build folder itself, so zipdrop.exe, the test
+# binary and its helper sit side by side and the tests can find each other's files.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(MINGW)
+  # The C++ runtime, libgcc and winpthread are linked in, so the programs need no DLL beyond
+  # the system's: a DLL beside zipdrop.exe is exactly what an archive could plant there.
+  add_link_options(-static)
+endif()
+
+add_library(zipdrop_platform STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/automation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/com_handles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/windows_error.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/windows_platform.cpp)
+target_compile_definitions(zipdrop_platform PUBLIC
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+target_link_libraries(zipdrop_platform PUBLIC zipdrop_core ole32 oleaut32 uuid user32)
+
+add_executable(zipdrop WIN32 ${CMAKE_SOURCE_DIR}/app/main_windows.cpp)
+target_sources(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources/zipdrop.rc)
+target_include_directories(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
+if(MINGW)
+  # wWinMain: the command line arrives as UTF-16, never through the ANSI code page.
+  target_link_options(zipdrop PRIVATE -municode)
+endif()
+if(MSVC)
+  # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate.
+  target_link_options(zipdrop PRIVATE /MANIFEST:NO)
+  set_property(TARGET zipdrop PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+endif()
+
+if(ZIPDROP_TESTS)
+  # A stand-in program that reports how it was started; the launch tests run it and plant it
+  # where an attacker would.
+  add_executable(zipdrop_launch_probe WIN32
+    ${CMAKE_SOURCE_DIR}/tests/windows/helpers/launch_probe.cpp)
+  if(MINGW)
+    target_link_options(zipdrop_launch_probe PRIVATE -municode)
+  endif()
+endif()

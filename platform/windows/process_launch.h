@@ -1,0 +1,20 @@
+// Starting a program from a command line, without ever running one from an untrusted folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zipdrop {
+
+/// The full path CreateProcessW must run for the command line. A program named without any
+/// folder is looked up in the system directory and then the Windows directory only; the result
+/// is empty when the line names the program's folder itself, which is then taken as written.
+/// Throws PlatformError when a bare name is in neither system folder.
+std::wstring TrustedProgramPath(std::wstring_view commandLine);
+
+/// Starts the command line with the window-style code in its start-up information and returns
+/// the new process's identifier. Does not wait for the process.
+std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle);
+
+}  // namespace zipdrop
