@@ -1,0 +1,128 @@
+// Launching real processes: the window style reaches the new process, and a program named without
+// a folder is never taken from the launching program's own folder.
+#include "platform/windows/process_launch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "platform/windows/handle_owner.h"
+#include "platform/windows/windows_platform.h"
+#include "tests/windows/windows_test_support.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BinaryFolder;
+using testing::ScratchFolder;
+
+std::wstring Lower(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+  return text;
+}
+
+// Runs each launch against the probe, which reports through a file named in the environment it
+// inherits from this process.
+class LaunchTest : public ::testing::Test {
+ protected:
+  LaunchTest() : scratch_(L"launch"), report_(scratch_.Path() / L"report.txt") {
+    SetEnvironmentVariableW(L"ZIPDROP_PROBE_REPORT", report_.c_str());
+  }
+  ~LaunchTest() override { SetEnvironmentVariableW(L"ZIPDROP_PROBE_REPORT", nullptr); }
+
+  // Waits for the process to end, then returns the probe's report, if a probe ran at all. A
+  // process that cannot be opened any more has already ended.
+  std::optional<std::wstring> ReportAfterExit(std::int64_t processId) {
+    HandleOwner process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(processId)));
+    if (process.IsValid()) {
+      EXPECT_EQ(WaitForSingleObject(process.Get(), 60000), WAIT_OBJECT_0);
+    }
+    if (!fs::exists(report_)) return std::nullopt;
+    std::ifstream in(report_, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    fs::remove(report_);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+  }
+
+  const fs::path probe_ = BinaryFolder() / L"zipdrop_launch_probe.exe";
+  ScratchFolder scratch_;
+  fs::path report_;
+  WindowsPlatform platform_;
+};
+
+class WindowStyleTest : public LaunchTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WindowStyleTest, StartsTheProcessWithTheGivenWindowStyle) {
+  std::wstring line = L"\"" + probe_.wstring() + L"\" some argument";
+  std::int64_t id = platform_.LaunchCommandLine(std::u16string(line.begin(), line.end()), GetParam());
+  EXPECT_GT(id, 0);
+  std::optional<std::wstring> report = ReportAfterExit(id);
+  ASSERT_TRUE(report) << "the probe did not run";
+  EXPECT_EQ(Lower(*report), Lower(std::to_wstring(GetParam()) + L"\n" + probe_.wstring()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, WindowStyleTest, ::testing::Values(0, 1, 2, 7));
+
+// A file planted beside the running program under the system program's name, as an archive
+// extracted into zipdrop's folder could plant it.
+class PlantedProgram {
+ public:
+  explicit PlantedProgram(const fs::path& probe) : path_(BinaryFolder() / L"RunDll32.exe") {
+    fs::copy_file(probe, path_, fs::copy_options::overwrite_existing);
+  }
+  ~PlantedProgram() {
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+class PlantedProgramTest : public LaunchTest, public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(PlantedProgramTest, IsNeverStartedForABareName) {
+  PlantedProgram planted(probe_);
+  EXPECT_FALSE(ReportAfterExit(platform_.LaunchCommandLine(GetParam(), 1)))
+      << "the RunDll32.exe in the program's own folder was run";
+  // The planted copy does run when named with its folder, so the check above can fail.
+  std::wstring direct = L"\"" + planted.Path().wstring() + L"\"";
+  EXPECT_TRUE(ReportAfterExit(platform_.LaunchCommandLine(std::u16string(direct.begin(), direct.end()), 1)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, PlantedProgramTest,
+                         ::testing::Values(u"RunDll32.exe", u"rundll32", u"\"RUNDLL32.EXE\""));
+
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+TEST(TrustedProgramPathTest, FindsBareNamesInTheSystemFolder) {
+  EXPECT_EQ(Lower(TrustedProgramPath(L"RunDll32.exe url.dll, FileProtocolHandler C:\\x")),
+            Lower(SystemFolder() + L"\\rundll32.exe"));
+  EXPECT_EQ(Lower(TrustedProgramPath(L"rundll32")), Lower(SystemFolder() + L"\\rundll32.exe"));
+}
+
+TEST(TrustedProgramPathTest, LeavesNamesWithAFolderAsWritten) {
+  for (const wchar_t* line : {L"\"C:\\Some Folder\\tool.exe\" a", L"tools\\x.exe b", L"C:x.exe",
+                              L"./x.exe"}) {
+    EXPECT_EQ(TrustedProgramPath(line), L"") << line;
+  }
+}
+
+TEST(TrustedProgramPathTest, RefusesBareNamesOutsideTheSystemFolders) {
+  EXPECT_THROW(TrustedProgramPath(L"zipdrop_launch_probe.exe"), PlatformError);
+  EXPECT_THROW(TrustedProgramPath(L""), PlatformError);
+}
+
+}  // namespace
+}  // namespace zipdrop
