@@ -1,0 +1,135 @@
+#include "platform/posix/beneath.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace zipdrop {
+
+namespace {
+
+std::atomic<bool> forceComponentWalk{false};
+std::atomic<bool> forceLinkThenUnlink{false};
+
+// Restores errno across a cleanup call, so that a failure's cause survives its clean-up.
+class ErrnoKeeper {
+ public:
+  ErrnoKeeper() : saved_(errno) {}
+  ~ErrnoKeeper() { errno = saved_; }
+
+ private:
+  int saved_;
+};
+
+// openat2 refuses every symlink on the way (RESOLVE_NO_SYMLINKS), any escape through ".." or an
+// absolute path (RESOLVE_BENEATH) and the /proc "magic" links, in one call and without the
+// check-then-use race of inspecting each component first. glibc 2.36 has no wrapper for it.
+int OpenWithOpenat2(int dirFd, const std::string& path, int flags, mode_t mode) {
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.mode = (flags & O_CREAT) ? mode : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how));
+}
+
+// Without openat2, each component is opened by itself with O_NOFOLLOW, so a symlink anywhere
+// fails with ELOOP instead of being followed; ".." and "." are refused outright because they
+// would step out of (or stay on) a folder already checked.
+int OpenByComponents(int dirFd, std::string_view path, int flags, mode_t mode) {
+  if (path.empty() || path.front() == '/') return errno = EXDEV, -1;
+  UniqueFd current;
+  int parent = dirFd;
+  for (;;) {
+    size_t slash = path.find('/');
+    std::string component(path.substr(0, slash));
+    if (component == ".." || component == ".") return errno = EXDEV, -1;
+    if (slash == std::string_view::npos) return openat(parent, component.c_str(), flags, mode);
+    if (!component.empty()) {
+      current = UniqueFd(openat(parent, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
+                                                             O_CLOEXEC));
+      if (!current.Valid()) return -1;
+      parent = current.Get();
+    }
+    path.remove_prefix(slash + 1);
+  }
+}
+
+}  // namespace
+
+void ForceFallbacks(Fallbacks fallbacks) {
+  forceComponentWalk = fallbacks.componentWalk;
+  forceLinkThenUnlink = fallbacks.linkThenUnlink;
+}
+
+UniqueFd OpenBeneath(int dirFd, std::string_view relativePath, int flags, mode_t mode) {
+  flags |= O_NOFOLLOW | O_CLOEXEC;
+  if (!forceComponentWalk) {
+    int fd = OpenWithOpenat2(dirFd, std::string(relativePath), flags, mode);
+    if (fd >= 0 || errno != ENOSYS) return UniqueFd(fd);
+  }
+  return UniqueFd(OpenByComponents(dirFd, relativePath, flags, mode));
+}
+
+UniqueFd OpenOrCreateFolder(int parentFd, const std::string& name, mode_t mode, bool& created) {
+  // mkdirat never follows a symlink at its final name: a link there makes it fail with EEXIST,
+  // and the open below then refuses the link.
+  created = mkdirat(parentFd, name.c_str(), mode) == 0;
+  if (!created && errno != EEXIST) return UniqueFd();
+  return OpenBeneath(parentFd, name, O_RDONLY | O_DIRECTORY);
+}
+
+bool NameExists(int dirFd, const std::string& name) {
+  struct stat status;
+  return fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+TemporaryFile::TemporaryFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, 0) != sizeof random) return;
+    name_ = ".zipdrop-";
+    for (unsigned char byte : random) name_ += kLetters[byte % (sizeof kLetters - 1)];
+    name_ += ".part";
+    // O_EXCL makes the create fail rather than open whatever already has the name, a symlink
+    // planted there included.
+    int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    fd_ = UniqueFd(openat(dirFd, name_.c_str(), flags, mode));
+    created_ = fd_.Valid();
+    if (created_ || errno != EEXIST) return;
+  }
+}
+
+TemporaryFile::~TemporaryFile() {
+  fd_.Reset();
+  if (created_ && !published_) {
+    ErrnoKeeper keep;
+    unlinkat(dirFd_, name_.c_str(), 0);
+  }
+}
+
+bool TemporaryFile::Publish(const std::string& finalName) {
+  if (close(fd_.Release()) != 0) return false;  // A delayed write error (NFS, quotas) shows here.
+  bool renamed = false;
+  if (!forceLinkThenUnlink) {
+    renamed = renameat2(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), RENAME_NOREPLACE) == 0;
+    if (!renamed && errno != EINVAL) return false;
+  }
+  // Some file systems do not know RENAME_NOREPLACE; linkat never replaces a name either, and
+  // the temporary name is removed only once the final one exists.
+  if (!renamed) {
+    if (linkat(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), 0) != 0) return false;
+    unlinkat(dirFd_, name_.c_str(), 0);
+  }
+  published_ = true;
+  return true;
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,112 @@
+#include "platform/posix/entry_names.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+
+namespace zipdrop {
+
+namespace {
+
+// Owns one iconv conversion descriptor.
+class IconvHandle {
+ public:
+  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  IconvHandle(const IconvHandle&) = delete;
+  IconvHandle& operator=(const IconvHandle&) = delete;
+  ~IconvHandle() {
+    if (Valid()) iconv_close(cd_);
+  }
+  bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// The bytes converted to UTF-8, or nothing when any byte is not valid in the source charset.
+// No //IGNORE or //TRANSLIT: the point is to learn whether the whole name fits the charset.
+std::optional<std::string> ConvertStrictly(const char* charset, std::string_view bytes) {
+  IconvHandle converter("UTF-8", charset);
+  if (!converter.Valid()) return std::nullopt;
+  std::string out(bytes.size() * 4 + 4, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  if (iconv(converter.Get(), &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+    return std::nullopt;
+  }
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+// "C:" and also "C:name", which Windows reads relative to the current folder of drive C.
+bool StartsWithDrive(std::string_view component) {
+  return component.size() >= 2 && component[1] == ':' &&
+         ((component[0] >= 'A' && component[0] <= 'Z') ||
+          (component[0] >= 'a' && component[0] <= 'z'));
+}
+
+}  // namespace
+
+std::string DecodeEntryName(std::string_view bytes) {
+  for (const char* charset : {"UTF-8", "CP932", "CP437"}) {
+    if (std::optional<std::string> text = ConvertStrictly(charset, bytes)) return *text;
+  }
+  // CP437 gives every byte a character, so this is reached only when iconv lacks it; the raw
+  // bytes still make a valid POSIX name.
+  return std::string(bytes);
+}
+
+std::string EntryPath::Joined(size_t count) const {
+  std::string path;
+  for (size_t i = 0; i < count && i < components.size(); ++i) {
+    if (i > 0) path += '/';
+    path += components[i];
+  }
+  return path;
+}
+
+EntryPath SplitEntryPath(std::string_view name) {
+  EntryPath path;
+  bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    std::string_view component = name.substr(start, end - start);
+    if (component == ".." || (path.components.empty() && StartsWithDrive(component))) {
+      absolute = true;
+    } else if (!component.empty() && component != ".") {
+      path.components.emplace_back(component);
+    }
+    start = end + 1;
+  }
+  if (absolute) {
+    path.problem = NameProblem::kLeavesFolder;
+  } else if (path.components.empty()) {
+    path.problem = NameProblem::kEmpty;
+  }
+  return path;
+}
+
+std::string PrintableName(std::string_view name) {
+  // A name is shown on the user's terminal; an escape sequence hidden in it must not reach it.
+  std::string printable;
+  for (char c : name) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      printable += escaped;
+    } else {
+      printable += c;
+    }
+  }
+  return printable;
+}
+
+}  // namespace zipdrop
