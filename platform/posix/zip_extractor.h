@@ -7,17 +7,38 @@
 
 namespace zipdrop {
 
+/// Why an entry was not extracted.
+enum class SkipReason {
+  kLeavesFolder,     // Absolute, with a drive letter, or with a ".." component.
+  kEmptyName,        // Nothing left of the name once "." and empty components are dropped.
+  kLink,             // Symlinks and hard links are never created.
+  kSpecialFile,      // Devices, FIFOs and sockets.
+  kEncrypted,
+  kBadHeader,        // The reader flagged the entry's header, e.g. a name it could not convert.
+  kUnreadableData,   // A bad CRC, a truncated archive or a compression method we cannot read.
+  kTooLarge,         // The data grew past the size the archive declared.
+  kAlreadyExists,    // Something already has the name; it is left untouched.
+  kBlockedPath,      // A symlink or a file stands where a folder of the path should be.
+  kWriteFailed,      // The file system refused, e.g. no space left.
+  kArchiveDamaged,   // The archive could not be read past this point; later entries are lost.
+};
+
 /// What one extraction did. Kept bounded whatever the number of entries: the reasons are counted,
 /// and only the first few names of each are kept for the summary.
 struct ExtractionReport {
   struct Skipped {
-    std::string reason;              // Short English phrase, e.g. "name leaves the folder".
+    SkipReason reason;
     std::uint64_t count = 0;
     std::vector<std::string> names;  // The first few names, as printable UTF-8.
   };
   std::uint64_t filesWritten = 0;
   std::uint64_t foldersCreated = 0;
-  std::vector<Skipped> skipped;
+  std::vector<Skipped> skipped;  // One element per reason met, in the order first met.
+
+  /// Counts one skipped entry.
+  void Skip(SkipReason reason, const std::string& name);
+  /// The number of entries skipped for the reason (0 when none).
+  std::uint64_t SkippedFor(SkipReason reason) const;
 };
 
 /// True when the path names a regular file that the ZIP reader can open as an archive.
@@ -25,11 +46,12 @@ bool IsZipArchive(const std::string& archivePath);
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
 /// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
-/// extracted safely are skipped and counted in the report.
+/// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
+/// no link is created or followed, and nothing that already exists is replaced.
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder);
 
-/// The one summary that goes to standard error; empty when nothing was skipped.
+/// The one summary that goes to standard error, in Japanese; empty when nothing was skipped.
 std::string DescribeSkipped(const ExtractionReport& report);
 
 }  // namespace zipdrop

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,18 +37,18 @@ inline constexpr std::uint16_t kMethodDeflate64 = 9;  // A method libarchive can
 
 /// One entry, described field by field. Every field has a harmless default.
 struct ZipEntrySpec {
-  std::string name;                      // Raw name bytes, as stored in both headers.
-  std::string data;                      // Content, written as it is (stored).
+  std::string name{};                   // Raw name bytes, as stored in both headers.
+  std::string data{};                   // Content, written as it is (stored).
   std::uint16_t flags = 0;               // General-purpose bits: kFlagUtf8, kFlagEncrypted...
   std::uint16_t method = kMethodStored;  // Claimed method; the bytes are never compressed.
-  std::optional<std::uint32_t> unixMode;  // Full st_mode (type and permission bits), "made by Unix".
+  std::optional<std::uint32_t> unixMode{};  // Full st_mode (type and permission bits), "made by Unix".
   std::uint32_t dosAttributes = 0;       // Low 16 bits of the external attributes (0x10 = folder).
-  std::optional<std::time_t> mtime;      // Written as an extended-timestamp field (0x5455).
-  std::optional<std::string> unicodePath;  // UTF-8 name in an Info-ZIP field (0x7075).
+  std::optional<std::time_t> mtime{};    // Written as an extended-timestamp field (0x5455).
+  std::optional<std::string> unicodePath{};  // UTF-8 name in an Info-ZIP field (0x7075).
   bool unicodePathCrcMatches = true;     // False stores a CRC that does not match the name.
-  std::optional<std::string> localName;  // A different name for the local header only.
-  std::optional<std::uint32_t> crc;      // Overrides the correct CRC-32 of data.
-  std::optional<std::uint32_t> size;     // Overrides both sizes (compressed and uncompressed).
+  std::optional<std::string> localName{};  // A different name for the local header only.
+  std::optional<std::uint32_t> crc{};    // Overrides the correct CRC-32 of data.
+  std::optional<std::uint32_t> size{};   // Overrides both sizes (compressed and uncompressed).
 };
 
 /// CRC-32 (the ZIP polynomial). Written here because the test binary links libarchive but not
@@ -99,6 +100,11 @@ class ZipBuilder {
   }
 
   void WriteTo(const std::string& path) const { WriteBytes(path, Build()); }
+
+  static std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
 
   static void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -166,7 +172,7 @@ struct LibarchiveFile {
 };
 
 /// Writes a ZIP file with libarchive's writer, e.g. options "zip:compression=deflate" or
-/// "zip:encryption=zipcrypto" (which also needs a passphrase). Throws on any failure.
+/// "zip:encryption=traditional" (ZipCrypto, which also needs a passphrase). Throws on failure.
 inline void WriteLibarchiveZip(const std::string& path, const std::vector<LibarchiveFile>& files,
                                const std::string& options = "zip:compression=deflate",
                                const std::string& passphrase = "") {

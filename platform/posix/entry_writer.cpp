@@ -1,0 +1,122 @@
+#include "platform/posix/entry_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/beneath.h"
+
+namespace zipdrop {
+
+namespace {
+
+constexpr mode_t kImplicitFolderMode = 0777;
+
+// Special bits are never carried over: a setuid program or a sticky folder arriving from an
+// archive would hand privileges or semantics its sender chose.
+mode_t PlainPermissions(mode_t permissions) { return permissions & 0777; }
+
+// The reason for a failed open or create on the path: a link or a file in the way, or anything
+// else the file system said.
+SkipReason ReasonForPathError(int error) {
+  switch (error) {
+    case ELOOP:
+    case ENOTDIR:
+    case EXDEV:
+    case EEXIST:
+      return SkipReason::kBlockedPath;
+    default:
+      return SkipReason::kWriteFailed;
+  }
+}
+
+// Opens (creating where missing) the first `count` components of path as folders, one at a time,
+// so that each one is checked to be a real folder inside the destination.
+std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, size_t count,
+                                      mode_t lastMode, UniqueFd& folder, bool& lastCreated) {
+  // Most entries land in folders that exist already: one openat2 call checks the whole path.
+  if (count > 0) {
+    folder = OpenBeneath(destinationFd, path.Joined(count), O_RDONLY | O_DIRECTORY);
+    if (folder.Valid()) return lastCreated = false, std::nullopt;
+    if (errno != ENOENT) return ReasonForPathError(errno);
+  }
+  folder = UniqueFd(dup(destinationFd));
+  if (!folder.Valid()) return SkipReason::kWriteFailed;
+  for (size_t i = 0; i < count; ++i) {
+    mode_t mode = (i + 1 == count) ? lastMode : kImplicitFolderMode;
+    UniqueFd child = OpenOrCreateFolder(folder.Get(), path.components[i], mode, lastCreated);
+    if (!child.Valid()) return ReasonForPathError(errno);
+    folder = std::move(child);
+  }
+  return std::nullopt;
+}
+
+// Copies the entry's data into the file block by block, so memory stays bounded whatever the
+// entry's size, and stops as soon as the data outgrows the size the archive declared: a header
+// that understates a size must not let an entry fill the disk.
+std::optional<SkipReason> CopyData(EntryData& data, int fd, std::optional<std::uint64_t> limit,
+                                   std::span<char> buffer) {
+  std::uint64_t total = 0;
+  for (;;) {
+    std::ptrdiff_t count = data.Read(buffer.data(), buffer.size());
+    if (count < 0) return SkipReason::kUnreadableData;
+    if (count == 0) return std::nullopt;
+    total += static_cast<std::uint64_t>(count);
+    if (limit && total > *limit) return SkipReason::kTooLarge;
+    for (std::ptrdiff_t done = 0; done < count;) {
+      ssize_t written = write(fd, buffer.data() + done, static_cast<size_t>(count - done));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return SkipReason::kWriteFailed;
+      done += written;
+    }
+  }
+}
+
+void SetTime(int fd, const std::optional<timespec>& mtime) {
+  if (!mtime) return;
+  timespec times[2] = {{0, UTIME_OMIT}, *mtime};
+  futimens(fd, times);
+}
+
+}  // namespace
+
+std::optional<SkipReason> WriteFileEntry(int destinationFd, const EntryPath& path,
+                                         const EntryAttributes& attributes, EntryData& data,
+                                         std::span<char> buffer) {
+  UniqueFd folder;
+  bool created = false;
+  size_t folderCount = path.components.size() - 1;
+  if (auto reason = OpenFolders(destinationFd, path, folderCount, kImplicitFolderMode, folder,
+                                created)) {
+    return reason;
+  }
+  const std::string& name = path.components.back();
+  // Checked first only to spare decompressing an entry that cannot be placed; the final rename
+  // refuses to replace anything all the same.
+  if (NameExists(folder.Get(), name)) return SkipReason::kAlreadyExists;
+  TemporaryFile file(folder.Get(), PlainPermissions(attributes.permissions));
+  if (!file.Valid()) return SkipReason::kWriteFailed;
+  if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
+  SetTime(file.Fd(), attributes.mtime);
+  if (!file.Publish(name)) {
+    return errno == EEXIST ? SkipReason::kAlreadyExists : SkipReason::kWriteFailed;
+  }
+  return std::nullopt;
+}
+
+std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
+                                           mode_t permissions, bool& created) {
+  UniqueFd folder;
+  created = false;
+  return OpenFolders(destinationFd, path, path.components.size(), PlainPermissions(permissions),
+                     folder, created);
+}
+
+void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime) {
+  UniqueFd folder = OpenBeneath(destinationFd, relativePath, O_RDONLY | O_DIRECTORY);
+  if (folder.Valid()) SetTime(folder.Get(), mtime);
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,41 @@
+// Writing one entry into the destination folder, safely: only regular files and folders, never
+// outside the folder, never through a link, never over anything that exists.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <span>
+
+#include "platform/posix/archive_reader.h"
+#include "platform/posix/entry_names.h"
+#include "platform/posix/zip_extractor.h"
+
+namespace zipdrop {
+
+/// The attributes of one entry that the written file or folder takes.
+struct EntryAttributes {
+  mode_t permissions = 0;  // Only the 0777 bits are used; the umask applies on top.
+  std::optional<timespec> mtime;
+  std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
+};
+
+/// Writes one regular file from data into destinationFd at path, creating the folders on the way
+/// (0777 under the umask). The file appears whole under its name or not at all. Returns the
+/// reason when it was not written. buffer is the reusable block the data is copied through.
+std::optional<SkipReason> WriteFileEntry(int destinationFd, const EntryPath& path,
+                                         const EntryAttributes& attributes, EntryData& data,
+                                         std::span<char> buffer);
+
+/// Creates the folder at path (and the folders on the way), or merges into it when it exists.
+/// created tells whether the folder itself was made by this call.
+std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
+                                           mode_t permissions, bool& created);
+
+/// Sets a folder's modification time, opening it without following links. Failures are ignored:
+/// a time is not worth more than the content already written.
+void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime);
+
+}  // namespace zipdrop

@@ -1,0 +1,192 @@
+// The extractor against archives that are damaged, encrypted, oddly named or not archives at all.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform_services.h"
+#include "platform/posix/zip_extractor.h"
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ZipBuilder;
+using testing::ZipEntrySpec;
+
+class ScratchFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zipdrop-faults-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directory(out_ = root_ / "out");
+    archive_ = (root_ / "a.zip").string();
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Every name the destination holds, hidden temporary files included.
+  std::vector<std::string> Extracted() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(out_)) {
+      names.push_back(fs::relative(item.path(), out_).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path root_, out_;
+  std::string archive_;
+};
+
+struct NameCase {
+  const char* label;
+  ZipEntrySpec entry;
+  std::string expected;
+};
+
+class ExtractedNameTest : public ScratchFolder, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(ExtractedNameTest, ArrivesUnderItsIntendedName) {
+  ZipBuilder().Add(GetParam().entry).WriteTo(archive_);
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  EXPECT_TRUE(report.skipped.empty()) << DescribeSkipped(report);
+  EXPECT_TRUE(fs::is_regular_file(out_ / GetParam().expected)) << ::testing::PrintToString(Extracted());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, ExtractedNameTest,
+    ::testing::Values(
+        NameCase{"Utf8Flagged", {.name = "日本語/テスト.txt", .flags = testing::kFlagUtf8},
+                 "日本語/テスト.txt"},
+        NameCase{"Cp932FromJapaneseWindows",
+                 {.name = "\x93\xfa\x96\x7b\x8c\xea\x83\x74\x83\x48\x83\x8b\x83\x5f\\"
+                          "\x83\x65\x83\x58\x83\x67.txt"},
+                 "日本語フォルダ/テスト.txt"},
+        NameCase{"Cp932BackslashTrailByte", {.name = "\x83\x5c\x83\x74\x83\x67/\x95\x5c.txt"},
+                 "ソフト/表.txt"},
+        NameCase{"Cp437", {.name = "\x80" "a\x9a.txt"}, "ÇaÜ.txt"},
+        NameCase{"NeitherUtf8NorCp932", {.name = "\xff\xfe\x80"}, "\u00a0■Ç"},
+        NameCase{"UnicodePathField", {.name = "raw.txt", .unicodePath = "名前.txt"}, "名前.txt"},
+        NameCase{"UnicodePathFieldWithWrongCrc",
+                 {.name = "raw.txt", .unicodePath = "名前.txt", .unicodePathCrcMatches = false},
+                 "raw.txt"}),
+    [](const auto& info) { return info.param.label; });
+
+struct FaultCase {
+  const char* label;
+  ZipEntrySpec entry;
+  SkipReason reason;
+  bool laterEntriesRead;
+};
+
+class FaultyEntryTest : public ScratchFolder, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
+  ZipBuilder().AddFile("before.txt", "b").Add(GetParam().entry).AddFile("after.txt", "a")
+      .WriteTo(archive_);
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  EXPECT_EQ(report.SkippedFor(GetParam().reason), 1u) << DescribeSkipped(report);
+  std::vector<std::string> expected{"before.txt"};
+  if (GetParam().laterEntriesRead) expected.insert(expected.begin(), "after.txt");
+  EXPECT_EQ(Extracted(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultyEntryTest,
+    ::testing::Values(
+        FaultCase{"BadCrc", {.name = "f", .data = "hello", .crc = 1},
+                  SkipReason::kUnreadableData, true},
+        FaultCase{"UnsupportedMethod", {.name = "f", .data = "xx", .method = 9},
+                  SkipReason::kUnreadableData, true},
+        FaultCase{"EncryptedFlag", {.name = "f", .data = "0123456789abcdef", .flags = 1},
+                  SkipReason::kEncrypted, true},
+        FaultCase{"InvalidUtf8UnderUtf8Flag", {.name = "bad\xff", .flags = 1u << 11},
+                  SkipReason::kBadHeader, true},
+        FaultCase{"DataRunsPastTheEnd", {.name = "f", .data = "tiny", .size = 1000000},
+                  SkipReason::kUnreadableData, false}),
+    [](const auto& info) { return info.param.label; });
+
+TEST_F(ScratchFolder, SkipsZipCryptoEntries) {
+  testing::WriteLibarchiveZip(archive_, {{"secret.txt", "secret"}},
+                              "zip:encryption=traditional", "password");
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  EXPECT_EQ(report.SkippedFor(SkipReason::kEncrypted), 1u);
+  EXPECT_TRUE(Extracted().empty());
+}
+
+// An entry whose central directory understates its size must be stopped at that size rather
+// than allowed to fill the disk.
+TEST_F(ScratchFolder, StopsDataThatGrowsPastItsDeclaredSize) {
+  // Large enough that the reader hands over data before it checks the size at the end itself.
+  testing::WriteLibarchiveZip(archive_, {{"bomb.txt", std::string(4 << 20, 'z')}});
+  std::string bytes = ZipBuilder::ReadBytes(archive_);
+  size_t central = bytes.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  const std::string declared("\x10\0\0\0", 4);  // 16 bytes, in both headers alike.
+  bytes.replace(22, 4, declared);
+  bytes.replace(central + 24, 4, declared);
+  ZipBuilder::WriteBytes(archive_, bytes);
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  EXPECT_EQ(report.SkippedFor(SkipReason::kTooLarge), 1u) << DescribeSkipped(report);
+  EXPECT_TRUE(Extracted().empty());
+}
+
+TEST_F(ScratchFolder, TruncatedArchiveLeavesNothingBehind) {
+  ZipBuilder().AddFile("one.txt", std::string(5000, 'x')).AddFile("two.txt", "y").WriteTo(archive_);
+  fs::resize_file(archive_, 3000);
+  EXPECT_FALSE(IsZipArchive(archive_));
+  EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
+  EXPECT_TRUE(Extracted().empty());
+}
+
+TEST_F(ScratchFolder, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
+  ZipBuilder().AddFile("x", "x").WriteTo(archive_);
+  EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), PlatformError);
+  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_.string()), PlatformError);
+  ZipBuilder::WriteBytes(archive_, "not an archive");
+  EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
+}
+
+TEST_F(ScratchFolder, IsZipArchiveKnowsArchivesFromEverythingElse) {
+  ZipBuilder().AddFile("x", "x").WriteTo(archive_);
+  EXPECT_TRUE(IsZipArchive(archive_));
+  ZipBuilder().WriteTo(archive_);
+  EXPECT_TRUE(IsZipArchive(archive_));
+  EXPECT_TRUE(ExtractZipArchive(archive_, out_.string()).skipped.empty());
+  ZipBuilder::WriteBytes(archive_, "PK\x03\x04 but nothing more");
+  EXPECT_FALSE(IsZipArchive(archive_));
+  EXPECT_FALSE(IsZipArchive(out_.string()));
+  EXPECT_FALSE(IsZipArchive((root_ / "missing.zip").string()));
+}
+
+TEST(DescribeSkippedTest, GivesEachReasonItsOwnLineWithCountAndNames) {
+  ExtractionReport report;
+  std::vector<std::string> lines;
+  for (int r = 0; r <= static_cast<int>(SkipReason::kArchiveDamaged); ++r) {
+    report = ExtractionReport();
+    report.Skip(static_cast<SkipReason>(r), "name\x1b");
+    std::string text = DescribeSkipped(report);
+    EXPECT_EQ(text.rfind("zipdrop: 1 件を展開しませんでした\n", 0), 0u) << text;
+    EXPECT_NE(text.find("name\\x1B"), std::string::npos) << text;
+    lines.push_back(text);
+  }
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(std::unique(lines.begin(), lines.end()), lines.end()) << "two reasons share a text";
+}
+
+TEST(DescribeSkippedTest, CountsEveryEntryButNamesOnlyTheFirstFew) {
+  ExtractionReport report;
+  for (int i = 0; i < 5; ++i) report.Skip(SkipReason::kLeavesFolder, "../" + std::to_string(i));
+  report.Skip(SkipReason::kLink, "lnk");
+  std::string text = DescribeSkipped(report);
+  EXPECT_NE(text.find("6 件を展開しませんでした"), std::string::npos) << text;
+  EXPECT_NE(text.find(": 5 件 (../0, ../1, ../2, …)"), std::string::npos) << text;
+  EXPECT_NE(text.find(": 1 件 (lnk)\n"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace zipdrop

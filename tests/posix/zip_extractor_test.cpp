@@ -1,0 +1,187 @@
+#include "platform/posix/zip_extractor.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/platform_services.h"
+#include "platform/posix/beneath.h"
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ZipBuilder;
+using testing::ZipEntrySpec;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  ZipBuilder::WriteBytes(path.string(), content);
+}
+
+// Every name under root, relative to it, symlinks not followed.
+std::vector<std::string> ListTree(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    names.push_back(fs::relative(item.path(), root).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fresh folder per test with the archive beside an empty destination "out" and a folder
+// "outside" that no extraction may touch.
+class TemporaryFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zipdrop-extractor-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directory(out_ = root_ / "out");
+    fs::create_directory(outside_ = root_ / "outside");
+    archive_ = (root_ / "a.zip").string();
+    oldUmask_ = umask(022);
+  }
+  void TearDown() override {
+    ForceFallbacks({});
+    umask(oldUmask_);
+    fs::remove_all(root_);
+  }
+  ExtractionReport Extract(const ZipBuilder& zip) {
+    zip.WriteTo(archive_);
+    return ExtractZipArchive(archive_, out_.string());
+  }
+  void ExpectNoTemporaryFiles() {
+    for (const std::string& name : ListTree(out_)) {
+      EXPECT_EQ(name.find(".zipdrop-"), std::string::npos) << name;
+    }
+  }
+
+  fs::path root_, out_, outside_;
+  std::string archive_;
+  mode_t oldUmask_ = 0;
+};
+
+// Runs once with the kernel's fast paths and once with the fallbacks that older kernels
+// (no openat2) and some file systems (no RENAME_NOREPLACE) take.
+class ExtractorTest : public TemporaryFolderTest,
+                      public ::testing::WithParamInterface<Fallbacks> {
+ protected:
+  void SetUp() override {
+    TemporaryFolderTest::SetUp();
+    ForceFallbacks(GetParam());
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, ExtractorTest,
+                         ::testing::Values(Fallbacks{}, Fallbacks{true, true}),
+                         [](const auto& info) {
+                           return info.param.componentWalk ? "Fallbacks" : "Openat2";
+                         });
+
+TEST_P(ExtractorTest, WritesNestedFoldersAndFiles) {
+  ZipBuilder zip;
+  zip.AddFolder("a/").AddFile("a/b/c.txt", "deep").AddFile("top.txt", "top");
+  zip.AddFile("x/y/z.bin", std::string("\0\1\2", 3)).AddFile("empty", "");
+  ExtractionReport report = Extract(zip);
+  EXPECT_EQ(ReadFile(out_ / "a/b/c.txt"), "deep");
+  EXPECT_EQ(ReadFile(out_ / "top.txt"), "top");
+  EXPECT_EQ(ReadFile(out_ / "x/y/z.bin"), std::string("\0\1\2", 3));
+  EXPECT_TRUE(fs::is_regular_file(out_ / "empty"));
+  EXPECT_EQ(report.filesWritten, 4u);
+  EXPECT_EQ(report.foldersCreated, 1u);
+  EXPECT_TRUE(report.skipped.empty());
+  EXPECT_EQ(DescribeSkipped(report), "");
+}
+
+TEST_P(ExtractorTest, LargeDeflatedFileArrivesWhole) {
+  std::string big;
+  for (int i = 0; big.size() < 3 * 256 * 1024; ++i) big += std::to_string(i) + ",";
+  testing::WriteLibarchiveZip(archive_, {{"big.txt", big}, {"dir/small.txt", "s"}});
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  EXPECT_EQ(ReadFile(out_ / "big.txt"), big);
+  EXPECT_EQ(ReadFile(out_ / "dir/small.txt"), "s");
+  EXPECT_EQ(report.filesWritten, 2u);
+}
+
+TEST_P(ExtractorTest, RefusesNamesThatLeaveTheFolder) {
+  ZipBuilder zip;
+  for (const char* name : {"../x", "ok/../../x", "..\\..\\x", "/abs", "C:\\x", ""}) {
+    zip.AddFile(name, "evil");
+  }
+  // libarchive takes the name from the local header, whatever the central directory says.
+  zip.Add({.name = "good.txt", .data = "evil", .localName = "../evil.txt"});
+  ExtractionReport report = Extract(zip);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kLeavesFolder), 6u);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kEmptyName), 1u);
+  EXPECT_EQ(report.filesWritten, 0u);
+  EXPECT_EQ(ListTree(root_), (std::vector<std::string>{"a.zip", "out", "outside"}));
+  EXPECT_FALSE(fs::exists("/abs"));
+}
+
+TEST_P(ExtractorTest, NeverCreatesOrFollowsLinkEntries) {
+  fs::path outside = outside_;
+  ZipBuilder zip;
+  zip.AddSymlink("lnk", outside.string()).AddFile("lnk/p.txt", "payload");
+  // libarchive reports a FIFO entry as a regular file; what matters is that no FIFO appears.
+  zip.Add({.name = "fifo", .data = "data", .unixMode = 010644});
+  ExtractionReport report = Extract(zip);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kLink), 1u);
+  EXPECT_FALSE(fs::is_symlink(out_ / "lnk"));
+  EXPECT_EQ(ReadFile(out_ / "lnk/p.txt"), "payload");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out_ / "fifo")));
+  EXPECT_TRUE(fs::is_empty(outside_));
+}
+
+TEST_P(ExtractorTest, LeavesWhatAlreadyExistsUntouched) {
+  WriteFile(out_ / "kept.txt", "mine");
+  WriteFile(outside_ / "target.txt", "outside");
+  fs::create_symlink(outside_ / "target.txt", out_ / "link.txt");
+  fs::create_symlink(outside_, out_ / "linkdir");
+  fs::create_directory(out_ / "merged");
+  ZipBuilder zip;
+  zip.AddFile("kept.txt", "theirs").AddFile("link.txt", "theirs");
+  zip.AddFile("linkdir/new.txt", "theirs").AddFolder("linkdir/sub/");
+  zip.AddFile("merged/new.txt", "new").AddFile("kept.txt/inside", "x");
+  zip.AddFile("merged/new.txt", "duplicate");
+  ExtractionReport report = Extract(zip);
+  EXPECT_EQ(ReadFile(out_ / "kept.txt"), "mine");
+  EXPECT_EQ(ReadFile(outside_ / "target.txt"), "outside");
+  EXPECT_TRUE(fs::is_symlink(out_ / "link.txt"));
+  EXPECT_EQ(ListTree(outside_), std::vector<std::string>{"target.txt"});
+  EXPECT_EQ(ReadFile(out_ / "merged/new.txt"), "new");
+  EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), 3u);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kBlockedPath), 3u);
+  ExpectNoTemporaryFiles();
+}
+
+TEST_P(ExtractorTest, DropsSpecialBitsAndRestoresModesAndTimes) {
+  ZipBuilder zip;
+  zip.Add({.name = "setuid", .data = "x", .unixMode = 0104755, .mtime = 1000000000});
+  zip.Add({.name = "private", .data = "x", .unixMode = 0100600});
+  zip.Add({.name = "sticky/", .unixMode = 041777, .mtime = 1100000000});
+  zip.Add({.name = "sticky/in.txt", .data = "x", .unixMode = 0102644});
+  Extract(zip);
+  auto mode = [&](const char* name) {
+    struct stat status;
+    EXPECT_EQ(lstat((out_ / name).c_str(), &status), 0);
+    return std::pair(status.st_mode & 07777, status.st_mtim.tv_sec);
+  };
+  EXPECT_EQ(mode("setuid"), std::pair(mode_t{0755}, time_t{1000000000}));
+  EXPECT_EQ(mode("private").first, 0600u);
+  EXPECT_EQ(mode("sticky"), std::pair(mode_t{0755}, time_t{1100000000}));
+  EXPECT_EQ(mode("sticky/in.txt").first, 0644u);
+}
+
+}  // namespace
+}  // namespace zipdrop
