@@ -1,0 +1,160 @@
+#include "platform/posix/process_launch.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "platform/platform_services.h"
+#include "platform/posix/text_encoding.h"
+#include "tests/posix/scratch_folder.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadRecordedArguments;
+using testing::ScopedEnvironment;
+using testing::ScratchFolder;
+using testing::WriteRecorderScript;
+
+struct HandlerCase {
+  const char* label;
+  std::u16string line;
+  std::optional<std::u16string> target;
+};
+
+class HandlerTargetTest : public ::testing::TestWithParam<HandlerCase> {};
+
+TEST_P(HandlerTargetTest, RecognisesTheFolderOpener) {
+  EXPECT_EQ(HandlerTarget(GetParam().line), GetParam().target);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, HandlerTargetTest,
+    ::testing::Values(
+        HandlerCase{"AsTheLogicWritesIt", u"RunDll32.exe url.dll, FileProtocolHandler /a/b",
+                    u"/a/b"},
+        HandlerCase{"RestIsVerbatim", u"RunDll32.exe url.dll, FileProtocolHandler  \"x y\" z",
+                    u" \"x y\" z"},
+        HandlerCase{"CaseIgnored", u"rundll32.EXE URL.DLL, fileprotocolhandler /a", u"/a"},
+        HandlerCase{"WithoutExe", u"RunDll32 url.dll, FileProtocolHandler /a", u"/a"},
+        HandlerCase{"EmptyTarget", u"RunDll32.exe url.dll, FileProtocolHandler ", u""},
+        HandlerCase{"OtherEntryPoint", u"RunDll32.exe shell32.dll,Control_RunDLL x",
+                    std::nullopt},
+        HandlerCase{"OtherProgram", u"RunDll32x.exe url.dll, FileProtocolHandler /a",
+                    std::nullopt},
+        HandlerCase{"PlainCommand", u"xdg-open /a", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Each test gets a folder of trusted programs that is the whole PATH, a stand-in for the
+// program folder, and a place for what the programs record.
+class LaunchTest : public ::testing::Test {
+ protected:
+  LaunchTest() : path_("PATH", bin_.Path()) {}
+  ~LaunchTest() override {
+    for (pid_t child : children_) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  }
+
+  // Launches and waits for the program to finish; true when it ran and exited with 0.
+  bool LaunchAndWait(const std::u16string& line) {
+    pid_t child = static_cast<pid_t>(LaunchCommandLine(line, programFolder_.Path()));
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  std::string Record() const { return work_ / "record"; }
+
+  ScratchFolder bin_, programFolder_, work_;
+  ScopedEnvironment path_;
+  std::vector<pid_t> children_;
+};
+
+TEST_F(LaunchTest, StartsProgramFromPathWithSplitArguments) {
+  WriteRecorderScript(bin_ / "recorder", Record());
+  ASSERT_TRUE(LaunchAndWait(u"recorder \"a b\" c\\\"d \u89E3\u51CD"));
+  EXPECT_EQ(ReadRecordedArguments(Record()),
+            (std::vector<std::string>{"a b", "c\"d", "\xE8\xA7\xA3\xE5\x87\x8D"}));
+}
+
+TEST_F(LaunchTest, ProgramWithFolderIsTakenAsGiven) {
+  WriteRecorderScript(work_ / "given", Record());
+  ASSERT_TRUE(LaunchAndWait(u"\"" + FromSystemBytes(work_ / "given") + u"\" x"));
+  EXPECT_EQ(ReadRecordedArguments(Record()), std::vector<std::string>{"x"});
+}
+
+TEST_F(LaunchTest, ChildRunsDetachedInItsOwnSession) {
+  testing::WriteFile(bin_ / "sleeper", "#!/bin/sh\nPATH=/usr/bin:/bin exec sleep 30\n", 0755);
+  pid_t child = static_cast<pid_t>(LaunchCommandLine(u"sleeper", programFolder_.Path()));
+  children_.push_back(child);
+  EXPECT_EQ(getsid(child), child);
+  if (fs::exists("/proc/self/fd")) {
+    for (int fd : {0, 1, 2}) {
+      std::string stream = "/proc/" + std::to_string(child) + "/fd/" + std::to_string(fd);
+      EXPECT_EQ(fs::read_symlink(stream), "/dev/null") << fd;
+    }
+  }
+}
+
+// The program folder has just received an archive's files and the current directory can be
+// anywhere: a program planted in either must not be found, whichever way PATH names them.
+TEST_F(LaunchTest, NeverFindsProgramsInProgramFolderOrCurrentDirectory) {
+  WriteRecorderScript(programFolder_ / "planted", Record());
+  WriteRecorderScript(work_ / "planted", Record());
+  fs::create_directory_symlink(programFolder_.Path(), bin_ / "alias");
+  testing::ScopedWorkingDirectory cwd(work_.Path());
+  std::string searchPath = programFolder_.Path() + ":" + bin_ / "alias" + ":" + work_.Path() +
+                           ":.::" + bin_.Path();
+  ScopedEnvironment path("PATH", searchPath);
+  EXPECT_THROW(LaunchCommandLine(u"planted", programFolder_.Path()), PlatformError);
+  EXPECT_FALSE(fs::exists(Record()));
+}
+
+TEST_F(LaunchTest, UnknownOrEmptyCommandThrows) {
+  EXPECT_THROW(LaunchCommandLine(u"no-such-program-here x", programFolder_.Path()), PlatformError);
+  EXPECT_THROW(LaunchCommandLine(u"", programFolder_.Path()), PlatformError);
+  EXPECT_THROW(LaunchCommandLine(u"\"\" x", programFolder_.Path()), PlatformError);
+  EXPECT_THROW(LaunchCommandLine(u"/no/such/program", programFolder_.Path()), PlatformError);
+}
+
+TEST_F(LaunchTest, FolderOpenerGetsTheWholePathAsOneArgument) {
+  WriteRecorderScript(bin_ / "xdg-open", Record());
+  std::string folder = work_ / "result  folder \"q\" \\x";
+  fs::create_directory(folder);
+  ASSERT_TRUE(LaunchAndWait(u"RunDll32.exe url.dll, FileProtocolHandler " + FromSystemBytes(folder)));
+  EXPECT_EQ(ReadRecordedArguments(Record()), std::vector<std::string>{folder});
+}
+
+class RefusedTargetTest : public LaunchTest,
+                          public ::testing::WithParamInterface<const char*> {};
+
+// Only an existing folder is ever opened: handing a file the archive just delivered to the
+// opener could run it.
+TEST_P(RefusedTargetTest, OpenerIsNotStarted) {
+  WriteRecorderScript(bin_ / "xdg-open", Record());
+  testing::WriteFile(work_ / "evil.desktop", "[Desktop Entry]\n");
+  std::string target = GetParam();
+  if (!target.empty()) target = work_ / target;
+  EXPECT_THROW(LaunchCommandLine(u"RunDll32.exe url.dll, FileProtocolHandler " +
+                                     FromSystemBytes(target),
+                                 programFolder_.Path()),
+               PlatformError);
+  EXPECT_FALSE(fs::exists(Record()));
+}
+
+std::string TargetLabel(const ::testing::TestParamInfo<const char*>& info) {
+  const char* labels[] = {"Empty", "File", "Missing"};
+  return labels[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, RefusedTargetTest,
+                         ::testing::Values("", "evil.desktop", "missing"), TargetLabel);
+
+}  // namespace
+}  // namespace zipdrop
