@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "platform/platform_services.h"
 #include "platform/posix/process_spawn.h"
@@ -12,6 +13,8 @@
 namespace zipdrop {
 
 namespace {
+
+enum class DialogProgram { kZenity, kKdialog };
 
 std::vector<std::string> ZenityCommand(const std::string& text, const std::string& title,
                                        int iconCode) {
@@ -51,6 +54,18 @@ std::vector<std::string> KdialogCommand(const std::string& text, const std::stri
   return {"kdialog", "--title", title, kind, AsLiteralRichText(text)};
 }
 
+// The command (argv[0] first) that shows the text literally in a modal dialog.
+std::vector<std::string> DialogCommand(DialogProgram program, const std::string& text,
+                                       const std::string& title, int iconCode) {
+  return program == DialogProgram::kZenity ? ZenityCommand(text, title, iconCode)
+                                           : KdialogCommand(text, title, iconCode);
+}
+
+// The title on a line of its own, then the text.
+std::string ConsoleMessage(const std::string& text, const std::string& title) {
+  return title + "\n" + text + "\n";
+}
+
 bool InGraphicalSession() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);
@@ -75,16 +90,6 @@ bool TryDialog(DialogProgram program, const std::string& text, const std::string
 }
 
 }  // namespace
-
-std::vector<std::string> DialogCommand(DialogProgram program, const std::string& text,
-                                       const std::string& title, int iconCode) {
-  return program == DialogProgram::kZenity ? ZenityCommand(text, title, iconCode)
-                                           : KdialogCommand(text, title, iconCode);
-}
-
-std::string ConsoleMessage(const std::string& text, const std::string& title) {
-  return title + "\n" + text + "\n";
-}
 
 std::string MessageBytes(const std::u16string& text) {
   std::u16string lines;
