@@ -29,8 +29,9 @@ target_sources(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources/zipdrop.rc)
 target_include_directories(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
 if(MINGW)
-  # wWinMain: the command line arrives as UTF-16, never through the ANSI code page.
-  target_link_options(zipdrop PRIVATE -municode)
+  # wWinMain: the command line arrives as UTF-16, never through the ANSI code page. Release
+  # builds drop their symbols, which the statically linked runtime would otherwise bloat.
+  target_link_options(zipdrop PRIVATE -municode $<$<NOT:$<CONFIG:Debug>>:-s>)
 endif()
 if(MSVC)
   # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate.
