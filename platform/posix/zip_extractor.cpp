@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "platform/platform_services.h"
@@ -162,11 +163,16 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
     ThrowSystemError("cannot open the destination folder " + destinationFolder);
   }
   ExtractionReport report;
-  if (IsRegularFile(archivePath) && IsEmptyZipArchive(archivePath)) return report;
-  ArchiveReader reader(archivePath);
+  std::optional<ArchiveReader> reader;
+  try {
+    reader.emplace(archivePath);
+  } catch (const PlatformError&) {
+    if (IsRegularFile(archivePath) && IsEmptyZipArchive(archivePath)) return report;
+    throw;
+  }
   std::vector<char> buffer(kBlockSize);
   PendingFolderTimes folderTimes(destination.Get());
-  Run run{reader, destination.Get(), report, folderTimes, buffer};
+  Run run{*reader, destination.Get(), report, folderTimes, buffer};
   ExtractEntries(run);
   return report;
 }
