@@ -83,6 +83,8 @@ std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
 // Writes the entry whose header was just read; returns the reason when it was skipped.
 std::optional<SkipReason> WriteEntry(Run& run, const EntryHeader& header, const EntryPath& path) {
   if (auto reason = ReasonFromHeader(header)) return reason;
+  // A folder entry "./" names the destination itself, which exists: nothing is left to do.
+  if (header.type == AE_IFDIR && path.problem == NameProblem::kEmpty) return std::nullopt;
   if (auto reason = ReasonFromName(path)) return reason;
   run.folderTimes.ApplyUntilInside(path.Joined());
   if (header.type == AE_IFDIR) {

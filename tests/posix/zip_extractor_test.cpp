@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, ExtractorTest,
 
 TEST_P(ExtractorTest, WritesNestedFoldersAndFiles) {
   ZipBuilder zip;
-  zip.AddFolder("a/").AddFile("a/b/c.txt", "deep").AddFile("top.txt", "top");
+  zip.AddFolder("./").AddFolder("a/").AddFile("a/b/c.txt", "deep").AddFile("top.txt", "top");
   zip.AddFile("x/y/z.bin", std::string("\0\1\2", 3)).AddFile("empty", "");
   ExtractionReport report = Extract(zip);
   EXPECT_EQ(ReadFile(out_ / "a/b/c.txt"), "deep");
