@@ -37,11 +37,15 @@ std::string LocateProgram(const std::string& name, const std::string& programFol
 }
 
 // The line only ever asks for the folder the extraction produced. Anything else (a file that
-// the archive just delivered, above all) could be a program or a document that runs code.
+// the archive just delivered, above all) could be a program or a document that runs code. A
+// path that does not exist at all is still handed on, as on Windows: the opener then tells the
+// user it is missing.
 std::string CheckedFolder(const std::u16string& target) {
   std::string folder = ToSystemBytes(target);
+  if (folder.empty()) throw PlatformError("no folder to open");
   struct stat info;
-  if (folder.empty() || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  bool present = lstat(folder.c_str(), &info) == 0;
+  if (present && (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
     throw PlatformError("refusing to open something that is not a folder: " + folder);
   }
   // A relative name that starts with '-' would reach the opener as an option.

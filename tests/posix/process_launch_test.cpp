@@ -134,11 +134,12 @@ TEST_F(LaunchTest, FolderOpenerGetsTheWholePathAsOneArgument) {
 class RefusedTargetTest : public LaunchTest,
                           public ::testing::WithParamInterface<const char*> {};
 
-// Only an existing folder is ever opened: handing a file the archive just delivered to the
-// opener could run it.
+// Only a folder is ever opened: handing a file the archive just delivered to the opener could
+// run it, and a link to such a file is no better.
 TEST_P(RefusedTargetTest, OpenerIsNotStarted) {
   WriteRecorderScript(bin_ / "xdg-open", Record());
   testing::WriteFile(work_ / "evil.desktop", "[Desktop Entry]\n");
+  fs::create_symlink(work_ / "evil.desktop", work_ / "link");
   std::string target = GetParam();
   if (!target.empty()) target = work_ / target;
   EXPECT_THROW(LaunchCommandLine(u"RunDll32.exe url.dll, FileProtocolHandler " +
@@ -149,12 +150,20 @@ TEST_P(RefusedTargetTest, OpenerIsNotStarted) {
 }
 
 std::string TargetLabel(const ::testing::TestParamInfo<const char*>& info) {
-  const char* labels[] = {"Empty", "File", "Missing"};
+  const char* labels[] = {"Empty", "File", "LinkToFile"};
   return labels[info.index];
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, RefusedTargetTest,
-                         ::testing::Values("", "evil.desktop", "missing"), TargetLabel);
+                         ::testing::Values("", "evil.desktop", "link"), TargetLabel);
+
+// A folder that was never created is still handed on, so the opener can say it is missing.
+TEST_F(LaunchTest, MissingFolderIsHandedToTheOpener) {
+  WriteRecorderScript(bin_ / "xdg-open", Record());
+  std::string folder = work_ / "never made";
+  ASSERT_TRUE(LaunchAndWait(u"RunDll32.exe url.dll, FileProtocolHandler " + FromSystemBytes(folder)));
+  EXPECT_EQ(ReadRecordedArguments(Record()), std::vector<std::string>{folder});
+}
 
 }  // namespace
 }  // namespace zipdrop

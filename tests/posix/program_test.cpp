@@ -1,0 +1,215 @@
+// End-to-end tests of the built program as a user meets it: copied into a folder of its own, run
+// as a process on real archives, with TEMP pointing at a temporary folder and a recording opener
+// on PATH in place of the desktop's.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ZipBuilder;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+struct RunResult {
+  int exitStatus = -1;
+  std::string standardError;
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zipdrop-program-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    programFolder_ = root_ / "program";
+    temp_ = root_ / "temp";
+    fakeBin_ = root_ / "bin";
+    for (const fs::path& folder : {programFolder_, temp_, fakeBin_}) fs::create_directory(folder);
+    program_ = programFolder_ / "zipdrop";
+    fs::copy_file(ZIPDROP_EXE, program_);
+    // The opener records each argument on a line of its own, then a marker line.
+    WriteFile(fakeBin_ / "xdg-open",
+              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
+                  (root_ / "opened.part").string() + "'\nmv '" + (root_ / "opened.part").string() +
+                  "' '" + (root_ / "opened").string() + "'\n");
+    fs::permissions(fakeBin_ / "xdg-open", fs::perms::owner_all);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  RunResult Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> environment = {"TEMP=" + temp_.string(),
+                                            "PATH=" + fakeBin_.string() + ":/usr/bin:/bin",
+                                            "HOME=" + root_.string(), "LANG=C.UTF-8"};
+    std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    fs::path errorFile = root_ / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    RunResult result;
+    int spawned = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return result;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.standardError = ReadFile(errorFile);
+    return result;
+  }
+
+  // The opener runs detached, so it may finish after the program: wait a bounded while for it.
+  std::vector<std::string> OpenedArguments() {
+    for (int i = 0; i < 100 && !fs::exists(root_ / "opened"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(root_ / "opened"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  fs::path root_, programFolder_, temp_, fakeBin_, program_;
+};
+
+TEST_F(ProgramTest, WithoutArgumentShowsUsageAndDoesNothingElse) {
+  fs::create_directory(temp_ / "Temporary Directory 1 for a.zip");
+  RunResult result = Run({});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_NE(result.standardError.find("使い方"), std::string::npos);
+  EXPECT_NE(result.standardError.find("解凍したいZIPファイルをこのアイコンの上にドラッグすると、\n"
+                                      "アイコンのある同じ場所にファイルが解凍されます。"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(temp_ / "Temporary Directory 1 for a.zip"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(root_ / "opened"));
+}
+
+TEST_F(ProgramTest, NameThatIsNotZipIsRejected) {
+  WriteFile(root_ / "notes.txt", "text");
+  RunResult result = Run({(root_ / "notes.txt").string()});
+  EXPECT_NE(result.standardError.find("エラー"), std::string::npos);
+  EXPECT_NE(result.standardError.find("Zipファイルではありません"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(root_ / "opened"));
+}
+
+TEST_F(ProgramTest, ExtractsNestedUtf8NamesCleansUpAndOpensTheFolder) {
+  ZipBuilder zip;
+  zip.AddFolder("photos/")
+      .AddFile("photos/readme.txt", "hello")
+      .Add({.name = "photos/旅行/京都.txt", .data = "古都", .flags = testing::kFlagUtf8})
+      .Add({.name = "photos/旅行/深い/奈良.txt", .data = "鹿", .flags = testing::kFlagUtf8});
+  zip.WriteTo(root_ / "photos.zip");
+  fs::create_directories(temp_ / "Temporary Directory 1 for photos.zip" / "sub");
+  fs::create_directory(temp_ / "Temporary Directory2");
+  fs::create_directory(temp_ / "keep me");
+  WriteFile(temp_ / "Temporary Directory file", "a file, not a folder");
+
+  RunResult result = Run({(root_ / "photos.zip").string()});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(ReadFile(programFolder_ / "photos/readme.txt"), "hello");
+  EXPECT_EQ(ReadFile(programFolder_ / "photos/旅行/京都.txt"), "古都");
+  EXPECT_EQ(ReadFile(programFolder_ / "photos/旅行/深い/奈良.txt"), "鹿");
+  EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 1 for photos.zip"));
+  EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory2"));
+  EXPECT_TRUE(fs::exists(temp_ / "keep me"));
+  EXPECT_TRUE(fs::exists(temp_ / "Temporary Directory file"));
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "photos").string()});
+}
+
+TEST_F(ProgramTest, ShippedSampleWithCp932NamesExtractsWithJapaneseNames) {
+  fs::copy_file(fs::path(ZIPDROP_SOURCE_DIR) / "examples/sample.zip", root_ / "sample.zip");
+  Run({(root_ / "sample.zip").string()});
+  EXPECT_NE(ReadFile(programFolder_ / "sample/はじめに.txt").find("zipdrop"), std::string::npos);
+  EXPECT_TRUE(fs::exists(programFolder_ / "sample/写真/旅行メモ.txt"));
+  // 表 ends in the byte of a backslash in CP932; it must stay one name, not become a folder.
+  EXPECT_TRUE(fs::is_regular_file(programFolder_ / "sample/データ/表.csv"));
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "sample").string()});
+}
+
+TEST_F(ProgramTest, PathWithBlanksIsOneArchiveAndOneFolder) {
+  fs::create_directory(root_ / "my files");
+  ZipBuilder().AddFile("my photos/a.txt", "a").WriteTo(root_ / "my files/my photos.zip");
+  Run({(root_ / "my files/my photos.zip").string()});
+  EXPECT_EQ(ReadFile(programFolder_ / "my photos/a.txt"), "a");
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "my photos").string()});
+}
+
+TEST_F(ProgramTest, MissingArchiveStillCleansUpAndOpensWithoutMessage) {
+  fs::create_directory(temp_ / "Temporary Directory 3");
+  RunResult result = Run({(root_ / "gone.zip").string()});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.standardError.find("エラー"), std::string::npos);
+  EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 3"));
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "gone").string()});
+}
+
+TEST_F(ProgramTest, HostileEntriesTouchNothingOutsideTheProgramFolder) {
+  fs::path outside = root_ / "outside";
+  fs::create_directory(outside);
+  WriteFile(outside / "victim.txt", "precious");
+  WriteFile(programFolder_ / "existing.txt", "mine");
+  fs::create_directory_symlink(outside, programFolder_ / "linked");
+  ZipBuilder zip;
+  zip.AddFile("../escaped.txt", "x")
+      .AddFile((outside / "absolute.txt").string(), "x")
+      .AddSymlink("lnk", outside.string())
+      .AddFile("lnk/through-link.txt", "x")
+      .AddFile("linked/through-existing-link.txt", "x")
+      .AddFile("linked/victim.txt", "overwritten")
+      .AddFile("existing.txt", "overwritten")
+      .AddFile("zipdrop", "not the program")
+      .AddFile("ok.txt", "fine");
+  zip.WriteTo(root_ / "evil.zip");
+
+  Run({(root_ / "evil.zip").string()});
+  EXPECT_EQ(ReadFile(programFolder_ / "ok.txt"), "fine");
+  EXPECT_EQ(ReadFile(programFolder_ / "existing.txt"), "mine");
+  EXPECT_NE(ReadFile(program_), "not the program");
+  EXPECT_EQ(ReadFile(outside / "victim.txt"), "precious");
+  EXPECT_FALSE(fs::exists(root_ / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(outside / "absolute.txt"));
+  EXPECT_FALSE(fs::exists(outside / "through-link.txt"));
+  EXPECT_FALSE(fs::exists(outside / "through-existing-link.txt"));
+  EXPECT_FALSE(fs::is_symlink(programFolder_ / "lnk"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace zipdrop
