@@ -102,7 +102,9 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
-// neither a folder nor an archive it can read.
+// neither a folder nor an archive it can read. A file that is there but is no readable archive
+// is most likely a damaged download: the Windows shell would say so in a dialog of its own, so
+// this platform says so on standard error.
 std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   std::optional<std::string> resolved = CanonicalPath(ToSystemBytes(path));
   if (!resolved) return std::nullopt;
@@ -110,6 +112,9 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   if (stat(resolved->c_str(), &info) != 0) return std::nullopt;
   if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, false};
   if (IsZipArchive(*resolved)) return FolderSource{*resolved, true};
+  if (S_ISREG(info.st_mode)) {
+    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n", resolved->c_str());
+  }
   return std::nullopt;
 }
 

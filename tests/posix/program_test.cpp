@@ -180,6 +180,16 @@ TEST_F(ProgramTest, MissingArchiveStillCleansUpAndOpensWithoutMessage) {
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "gone").string()});
 }
 
+// The run itself stays silent about a damaged archive; the platform says what went wrong, as the
+// Windows shell would in a dialog of its own.
+TEST_F(ProgramTest, DamagedArchiveIsReportedByThePlatformOnly) {
+  WriteFile(root_ / "damaged.zip", "this is no archive");
+  RunResult result = Run({(root_ / "damaged.zip").string()});
+  EXPECT_NE(result.standardError.find("ZIP ファイルとして読めません"), std::string::npos);
+  EXPECT_EQ(result.standardError.find("エラー"), std::string::npos);
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "damaged").string()});
+}
+
 TEST_F(ProgramTest, HostileEntriesTouchNothingOutsideTheProgramFolder) {
   fs::path outside = root_ / "outside";
   fs::create_directory(outside);
