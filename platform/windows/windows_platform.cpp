@@ -66,7 +66,9 @@ std::u16string WindowsPlatform::ReadProgramFolder() {
       std::wstring_view path(buffer.data(), length);
       size_t cut = path.find_last_of(L"\\/");
       if (cut == std::wstring_view::npos) throw PlatformError("the program path has no folder");
-      return U16Of(path.substr(0, cut));
+      // "C:" alone would name the current folder of drive C, not its root.
+      bool driveRoot = cut == 2 && path[1] == L':';
+      return U16Of(path.substr(0, driveRoot ? cut + 1 : cut));
     }
   }
   throw PlatformError("the program path is too long");
