@@ -62,4 +62,5 @@ run_fuzzer() {
 # The extraction run makes two million small allocations a minute, and AddressSanitizer holds
 # on to 256 MB of freed memory to catch uses after free: its resident size settles near 530 MB.
 run_fuzzer fuzz_extraction_run extraction_run -rss_limit_mb=1024
-run_fuzzer fuzz_zip_extractor zip_extractor -rss_limit_mb=512 -max_len=8192
+run_fuzzer fuzz_zip_extractor zip_extractor -rss_limit_mb=512 -max_len=8192 \
+  -dict="$fuzz_dir/zip_extractor.dict"
