@@ -18,6 +18,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <ctime>
@@ -49,6 +50,20 @@ struct ZipEntrySpec {
   std::optional<std::string> localName{};  // A different name for the local header only.
   std::optional<std::uint32_t> crc{};    // Overrides the correct CRC-32 of data.
   std::optional<std::uint32_t> size{};   // Overrides both sizes (compressed and uncompressed).
+  std::optional<std::uint64_t> uncompressedSize{};  // Overrides the uncompressed size alone; past
+                                                    // 32 bits it goes into a zip64 field.
+  std::optional<std::size_t> headerOf{};  // Writes no local header or data: the central record
+                                          // points at the local header of this earlier entry.
+  std::uint8_t host = 0;  // "Made by" host when unixMode is not given: 0 is MS-DOS, 11 NTFS.
+};
+
+/// How the whole archive is laid out around the entries.
+struct ZipLayout {
+  std::string prefix{};   // Bytes before the first entry, as a self-extractor stub puts there.
+  std::string comment{};  // The archive comment after the end record.
+  std::string suffix{};   // Bytes after the comment that no length covers.
+  bool reverseCentral = false;  // Lists the entries in the central directory back to front.
+  bool zip64End = false;  // Writes the zip64 end record and locator (always past 65,535 entries).
 };
 
 /// CRC-32 (the ZIP polynomial). Written here because the test binary links libarchive but not
@@ -79,24 +94,32 @@ class ZipBuilder {
     return Add({.name = name, .data = target, .unixMode = 0120777});
   }
 
+  ZipBuilder& Layout(ZipLayout layout) {
+    layout_ = std::move(layout);
+    return *this;
+  }
+
   /// The whole archive: local headers with data, the central directory, the end record.
   std::string Build() const {
-    std::string out, central;
+    std::string out = layout_.prefix;
+    std::vector<std::string> central;
+    std::vector<std::uint32_t> offsets;
     for (const ZipEntrySpec& entry : entries_) {
-      std::uint32_t offset = static_cast<std::uint32_t>(out.size());
-      out += Header(entry, false, 0) + entry.data;
-      central += Header(entry, true, offset);
+      std::uint32_t offset = static_cast<std::uint32_t>(out.size() - layout_.prefix.size());
+      if (entry.headerOf) {
+        offset = offsets.at(*entry.headerOf);
+      } else {
+        out += Header(entry, false, 0) + entry.data;
+      }
+      offsets.push_back(offset);
+      central.push_back(Header(entry, true, offset));
     }
-    std::uint32_t centralOffset = static_cast<std::uint32_t>(out.size());
-    out += central;
-    Put32(out, 0x06054b50);
-    Put16(out, 0), Put16(out, 0);
-    Put16(out, static_cast<std::uint16_t>(entries_.size()));
-    Put16(out, static_cast<std::uint16_t>(entries_.size()));
-    Put32(out, static_cast<std::uint32_t>(central.size()));
-    Put32(out, centralOffset);
-    Put16(out, 0);
-    return out;
+    if (layout_.reverseCentral) std::reverse(central.begin(), central.end());
+    std::uint64_t centralOffset = out.size() - layout_.prefix.size();
+    std::uint64_t centralSize = 0;
+    for (const std::string& record : central) out += record, centralSize += record.size();
+    return out + EndRecords(out.size(), centralOffset, centralSize) + layout_.comment +
+           layout_.suffix;
   }
 
   void WriteTo(const std::string& path) const { WriteBytes(path, Build()); }
@@ -122,8 +145,39 @@ class ZipBuilder {
     Put16(out, static_cast<std::uint16_t>(value >> 16));
   }
 
+  static void Put64(std::string& out, std::uint64_t value) {
+    Put32(out, static_cast<std::uint32_t>(value));
+    Put32(out, static_cast<std::uint32_t>(value >> 32));
+  }
+
+  // The classic end record, preceded by the zip64 end record and its locator where asked for or
+  // needed. at is where the records start in the whole output, prefix included.
+  std::string EndRecords(std::uint64_t at, std::uint64_t centralOffset,
+                         std::uint64_t centralSize) const {
+    std::string out;
+    std::uint64_t count = entries_.size();
+    bool zip64 = layout_.zip64End || count > 0xFFFF;
+    if (zip64) {
+      Put32(out, 0x06064b50), Put64(out, 44), Put16(out, 45), Put16(out, 45);
+      Put32(out, 0), Put32(out, 0), Put64(out, count), Put64(out, count);
+      Put64(out, centralSize), Put64(out, centralOffset);
+      Put32(out, 0x07064b50), Put32(out, 0);
+      Put64(out, at - layout_.prefix.size()), Put32(out, 1);
+    }
+    std::uint16_t shortCount = zip64 ? 0xFFFF : static_cast<std::uint16_t>(count);
+    Put32(out, 0x06054b50);
+    Put16(out, 0), Put16(out, 0), Put16(out, shortCount), Put16(out, shortCount);
+    Put32(out, static_cast<std::uint32_t>(centralSize));
+    Put32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(centralOffset));
+    Put16(out, static_cast<std::uint16_t>(layout_.comment.size()));
+    return out;
+  }
+
   static std::string Extra(const ZipEntrySpec& entry, const std::string& name) {
     std::string extra;
+    if (entry.uncompressedSize && *entry.uncompressedSize >= 0xFFFFFFFF) {
+      Put16(extra, 0x0001), Put16(extra, 8), Put64(extra, *entry.uncompressedSize);
+    }
     if (entry.mtime) {
       Put16(extra, 0x5455), Put16(extra, 5);
       extra.push_back(1);  // Only the modification time follows.
@@ -143,15 +197,17 @@ class ZipBuilder {
     const std::string& name = (!central && entry.localName) ? *entry.localName : entry.name;
     std::string extra = Extra(entry, name);
     std::uint32_t size = entry.size.value_or(static_cast<std::uint32_t>(entry.data.size()));
+    std::uint64_t uncompressed = entry.uncompressedSize.value_or(size);
     std::string out;
     Put32(out, central ? 0x02014b50 : 0x04034b50);
-    if (central) Put16(out, entry.unixMode ? (3u << 8) | 20 : 20);  // Made by Unix or DOS.
+    if (central) Put16(out, static_cast<std::uint16_t>(((entry.unixMode ? 3u : entry.host) << 8) | 20));
     Put16(out, 20);
     Put16(out, entry.flags);
     Put16(out, entry.method);
     Put16(out, 0x6000), Put16(out, 0x5821);  // DOS time and date: 2024-01-01 12:00.
     Put32(out, entry.crc.value_or(Crc32(entry.data)));
-    Put32(out, size), Put32(out, size);
+    Put32(out, size);
+    Put32(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(uncompressed, 0xFFFFFFFF)));
     Put16(out, static_cast<std::uint16_t>(name.size()));
     Put16(out, static_cast<std::uint16_t>(extra.size()));
     if (central) {
@@ -163,6 +219,7 @@ class ZipBuilder {
   }
 
   std::vector<ZipEntrySpec> entries_;
+  ZipLayout layout_;
 };
 
 /// One regular file for WriteLibarchiveZip.

@@ -1,0 +1,140 @@
+#include "platform/posix/central_directory.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+
+#include "platform/platform_services.h"
+#include "platform/posix/unique_fd.h"
+#include "tests/posix/scratch_folder.h"
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+using testing::ZipBuilder;
+using testing::ZipLayout;
+
+class CentralDirectoryTest : public ::testing::Test {
+ protected:
+  CentralDirectory Read(const ZipBuilder& zip) {
+    WriteBytes(zip.Build());
+    return ReadCentralDirectory(fd_.Get());
+  }
+  void WriteBytes(const std::string& bytes) {
+    ZipBuilder::WriteBytes(path_, bytes);
+    fd_ = UniqueFd(open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd_.Valid());
+  }
+
+  testing::ScratchFolder scratch_;
+  std::string path_ = scratch_ / "a.zip";
+  UniqueFd fd_;
+};
+
+TEST_F(CentralDirectoryTest, ReadsEveryFieldOfEachEntry) {
+  ZipBuilder zip;
+  zip.Add({.name = "ユニ.txt", .data = "hello", .flags = testing::kFlagUtf8, .unixMode = 0100640});
+  zip.Add({.name = "dir/", .dosAttributes = 0x10, .host = 11});
+  zip.Add({.name = "raw", .data = "secret!", .flags = testing::kFlagEncrypted, .method = 9,
+           .unicodePath = "名前", .crc = 0x12345678});
+  CentralDirectory directory = Read(zip);
+  ASSERT_EQ(directory.entries.size(), 3u);
+  const CentralEntry& file = directory.entries[0];
+  EXPECT_EQ(directory.NameOf(file), "ユニ.txt");
+  EXPECT_TRUE(file.HasUtf8Name() && !file.IsEncrypted() && file.HasUnixMode());
+  EXPECT_EQ(file.crc, testing::Crc32("hello"));
+  EXPECT_EQ(file.compressedSize, 5u);
+  EXPECT_EQ(file.uncompressedSize, 5u);
+  EXPECT_EQ(file.externalAttributes >> 16, 0100640u);
+  EXPECT_EQ(file.localHeaderOffset, 0u);
+  const CentralEntry& folder = directory.entries[1];
+  EXPECT_EQ(folder.host, 11);
+  EXPECT_FALSE(folder.HasUnixMode());
+  EXPECT_EQ(folder.externalAttributes, 0x10u);
+  EXPECT_EQ(folder.localHeaderOffset, 30u + file.nameLength + 5);
+  const CentralEntry& raw = directory.entries[2];
+  EXPECT_TRUE(raw.IsEncrypted() && raw.hasUnicodePath);
+  EXPECT_EQ(raw.method, 9);
+  EXPECT_EQ(raw.crc, 0x12345678u);
+  EXPECT_EQ(directory.DeclaredTotalSize(), 12u);
+}
+
+TEST_F(CentralDirectoryTest, ReadsZip64RecordsAndFields) {
+  ZipBuilder zip;
+  zip.Add({.name = "big", .data = "x", .uncompressedSize = 5ull << 40}).AddFile("small", "s");
+  CentralDirectory directory = Read(zip.Layout({.zip64End = true}));
+  ASSERT_EQ(directory.entries.size(), 2u);
+  EXPECT_EQ(directory.entries[0].uncompressedSize, 5ull << 40);
+  EXPECT_EQ(directory.entries[0].compressedSize, 1u);
+  EXPECT_EQ(directory.DeclaredTotalSize(), (5ull << 40) + 1);
+}
+
+TEST_F(CentralDirectoryTest, SaturatesTheDeclaredTotal) {
+  ZipBuilder zip;
+  zip.Add({.name = "a", .uncompressedSize = 1ull << 63}).Add({.name = "b", .uncompressedSize = 1ull << 63});
+  EXPECT_EQ(Read(zip).DeclaredTotalSize(), std::numeric_limits<std::uint64_t>::max());
+}
+
+// Leading bytes shift every offset the archive states; the real positions are found from where
+// the central directory ends, and entries come sorted by where their local headers are.
+TEST_F(CentralDirectoryTest, AdjustsForLeadingBytesAndSortsByOffset) {
+  ZipBuilder zip;
+  zip.AddFile("first", "1").AddFile("second", "22").AddFile("third", "333");
+  CentralDirectory directory = Read(zip.Layout({.prefix = "stub!", .reverseCentral = true}));
+  EXPECT_EQ(directory.prefixLength, 5u);
+  ASSERT_EQ(directory.entries.size(), 3u);
+  EXPECT_EQ(directory.NameOf(directory.entries[0]), "first");
+  EXPECT_EQ(directory.NameOf(directory.entries[2]), "third");
+  EXPECT_EQ(directory.entries[0].localHeaderOffset, 5u);
+  ASSERT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kNone);
+  EXPECT_EQ(directory.entries[1].dataOffset, 5u + 30 + 5 + 1 + 30 + 6);
+}
+
+TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
+  for (const std::string& bytes :
+       {std::string(), std::string("PK\5\6"), std::string(5000, 'z'),
+        ZipBuilder().AddFile("a", "a").Build().substr(0, 60)}) {
+    WriteBytes(bytes);
+    EXPECT_THROW(ReadCentralDirectory(fd_.Get()), PlatformError) << bytes.size();
+  }
+}
+
+TEST_F(CentralDirectoryTest, FlagsLocalNamesThatDiffer) {
+  ZipBuilder zip;
+  zip.AddFile("same", "s").Add({.name = "short", .localName = "longer"});
+  zip.Add({.name = "abc", .localName = "abd"});
+  CentralDirectory directory = Read(zip);
+  ASSERT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kNone);
+  EXPECT_FALSE(directory.entries[0].localNameDiffers);
+  EXPECT_TRUE(directory.entries[1].localNameDiffers);
+  EXPECT_TRUE(directory.entries[2].localNameDiffers);
+}
+
+TEST_F(CentralDirectoryTest, FindsEntriesWithoutALocalHeader) {
+  std::string bytes = ZipBuilder().AddFile("a", "a").AddFile("b", "b").Build();
+  bytes[32] = 'X';  // The second local header's signature.
+  WriteBytes(bytes);
+  CentralDirectory directory = ReadCentralDirectory(fd_.Get());
+  EXPECT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kMissingLocalHeader);
+}
+
+// The table stays small: 100,000 entries must cost a few megabytes, not hundreds.
+TEST_F(CentralDirectoryTest, KeepsEachEntryCompact) {
+  EXPECT_LE(sizeof(CentralEntry), 64u);
+  ZipBuilder zip;
+  char name[16];
+  for (int i = 0; i < 70000; ++i) {
+    std::snprintf(name, sizeof name, "f%d", i);
+    zip.AddFile(name, "");
+  }
+  CentralDirectory directory = Read(zip);
+  EXPECT_EQ(directory.entries.size(), 70000u);
+  EXPECT_EQ(directory.NameOf(directory.entries[69999]), "f69999");
+  EXPECT_LE(directory.entries.capacity(), 70000u);
+}
+
+}  // namespace
+}  // namespace zipdrop
