@@ -2,14 +2,17 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "platform/platform_services.h"
 
 namespace zipdrop {
 
 namespace {
-
-constexpr std::size_t kOpenBlockSize = 64 * 1024;
 
 // Makes the locale current on this thread for one scope, then restores whatever was current.
 // uselocale leaves the process-wide locale and every other thread alone.
@@ -33,6 +36,18 @@ std::optional<timespec> ModificationTime(archive_entry* entry) {
   return timespec{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
 }
 
+la_ssize_t ReadView(archive*, void* view, const void** bytes) {
+  return static_cast<ArchiveView*>(view)->Read(bytes);
+}
+
+la_int64_t SeekView(archive*, void* view, la_int64_t offset, int whence) {
+  return static_cast<ArchiveView*>(view)->Seek(offset, whence);
+}
+
+la_int64_t SkipView(archive*, void* view, la_int64_t count) {
+  return static_cast<ArchiveView*>(view)->Skip(count);
+}
+
 }  // namespace
 
 UniqueArchive::UniqueArchive() : archive_(archive_read_new()) {}
@@ -47,15 +62,52 @@ Utf8Locale::~Utf8Locale() {
   if (locale_) freelocale(locale_);
 }
 
-ArchiveReader::ArchiveReader(const std::string& path) {
+std::ptrdiff_t ArchiveView::Read(const void** bytes) {
+  *bytes = block_.data();
+  std::uint64_t size = end_ - start_;
+  if (position_ >= size) return 0;
+  auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - position_));
+  for (;;) {
+    ssize_t got = pread(fd_, block_.data(), wanted, static_cast<off_t>(start_ + position_));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    position_ += static_cast<std::uint64_t>(got);
+    return got;
+  }
+}
+
+std::int64_t ArchiveView::Seek(std::int64_t offset, int whence) {
+  std::int64_t base = whence == SEEK_SET   ? 0
+                      : whence == SEEK_CUR ? static_cast<std::int64_t>(position_)
+                                           : static_cast<std::int64_t>(end_ - start_);
+  if (offset < -base || offset > INT64_MAX - base) return -1;
+  position_ = static_cast<std::uint64_t>(base + offset);
+  return static_cast<std::int64_t>(position_);
+}
+
+std::int64_t ArchiveView::Skip(std::int64_t count) {
+  std::uint64_t size = end_ - start_;
+  if (count <= 0 || position_ >= size) return 0;
+  std::uint64_t skipped = std::min<std::uint64_t>(static_cast<std::uint64_t>(count), size - position_);
+  position_ += skipped;
+  return static_cast<std::int64_t>(skipped);
+}
+
+ArchiveReader::ArchiveReader(int fd, std::uint64_t start, std::uint64_t end)
+    : view_(fd, start, end) {
   if (!archive_.Get() || !locale_.Get()) throw PlatformError("ZIP reader cannot be set up");
   ThreadLocaleScope scope(locale_.Get());
   // Only the seekable ZIP reader: it starts from the central directory, and no other format or
   // compression filter gets a chance to claim a file that merely resembles one.
-  archive_read_support_format_zip_seekable(archive_.Get());
-  if (archive_read_open_filename(archive_.Get(), path.c_str(), kOpenBlockSize) != ARCHIVE_OK) {
-    throw PlatformError("cannot open ZIP archive " + path + ": " +
-                        archive_error_string(archive_.Get()));
+  archive* a = archive_.Get();
+  archive_read_support_format_zip_seekable(a);
+  archive_read_set_callback_data(a, &view_);
+  archive_read_set_read_callback(a, ReadView);
+  archive_read_set_seek_callback(a, SeekView);
+  archive_read_set_skip_callback(a, SkipView);
+  if (archive_read_open1(a) != ARCHIVE_OK) {
+    const char* error = archive_error_string(a);
+    throw PlatformError(std::string("cannot open ZIP archive: ") + (error ? error : "unknown"));
   }
 }
 
@@ -91,19 +143,6 @@ std::ptrdiff_t ArchiveReader::Read(char* buffer, std::size_t size) {
   // A bad CRC is only a warning to libarchive, yet the bytes already given were wrong.
   if (count == ARCHIVE_FATAL) damaged_ = true;
   return -1;
-}
-
-bool IsEmptyZipArchive(const std::string& path) {
-  UniqueArchive reader;
-  if (!reader.Get()) return false;
-  // The streaming ZIP reader knows an archive that starts with its end record; it is used for
-  // nothing else, since it trusts local headers the central directory may contradict.
-  archive_read_support_format_zip_streamable(reader.Get());
-  if (archive_read_open_filename(reader.Get(), path.c_str(), kOpenBlockSize) != ARCHIVE_OK) {
-    return false;
-  }
-  archive_entry* entry = nullptr;
-  return archive_read_next_header(reader.Get(), &entry) == ARCHIVE_EOF;
 }
 
 }  // namespace zipdrop

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct archive;
 
@@ -69,14 +70,40 @@ class EntryData {
   virtual std::ptrdiff_t Read(char* buffer, std::size_t size) = 0;
 };
 
+/// The part of an archive file libarchive is shown: the archive proper as our pre-scan found it,
+/// read with pread through the descriptor the pre-scan read. The comment and anything after it are
+/// cut off, so libarchive, which takes the last end record it finds, cannot pick a different one
+/// (say, a fake in the comment). Leading self-extractor bytes are cut off too, so the offsets the
+/// archive states are right as they are, in its zip64 records as well. And since both passes read
+/// the same open file, a file replaced on disk between them cannot slip other entries in.
+class ArchiveView {
+ public:
+  ArchiveView(int fd, std::uint64_t start, std::uint64_t end)
+      : fd_(fd), start_(start), end_(end), block_(64 * 1024) {}
+  ArchiveView(const ArchiveView&) = delete;
+  ArchiveView& operator=(const ArchiveView&) = delete;
+
+  std::ptrdiff_t Read(const void** bytes);
+  std::int64_t Seek(std::int64_t offset, int whence);
+  std::int64_t Skip(std::int64_t count);
+
+ private:
+  int fd_;
+  std::uint64_t start_;
+  std::uint64_t end_;
+  std::uint64_t position_ = 0;  // From start_.
+  std::vector<char> block_;
+};
+
 /// Reads one archive from its start, entry by entry. It must be used on the thread that made it:
 /// it switches that thread (and only that thread) to a UTF-8 locale during each call, because
 /// libarchive converts names flagged as UTF-8 to the charset of the caller's locale and would
 /// fail on every non-ASCII name under the "C" locale a desktop launcher often gives us.
 class ArchiveReader : public EntryData {
  public:
-  /// Opens the archive; throws PlatformError when it is not a readable ZIP archive.
-  explicit ArchiveReader(const std::string& path);
+  /// Opens the archive open at fd, showing libarchive the bytes from start to end; throws
+  /// PlatformError when it is not a readable ZIP archive. fd must stay open while the reader lives.
+  ArchiveReader(int fd, std::uint64_t start, std::uint64_t end);
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
 
@@ -89,12 +116,9 @@ class ArchiveReader : public EntryData {
 
  private:
   Utf8Locale locale_;
+  ArchiveView view_;  // Declared before archive_, which reads through it until it is freed.
   UniqueArchive archive_;
   bool damaged_ = false;
 };
-
-/// True when the file consists of a ZIP end record and nothing else: an archive with no entries,
-/// which libarchive's seekable reader does not recognise.
-bool IsEmptyZipArchive(const std::string& path);
 
 }  // namespace zipdrop

@@ -1,6 +1,7 @@
 #include "platform/posix/entry_names.h"
 
 #include <iconv.h>
+#include <limits.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -50,6 +51,22 @@ bool StartsWithDrive(std::string_view component) {
           (component[0] >= 'a' && component[0] <= 'z'));
 }
 
+// Control characters are refused in names: Windows cannot create such a name at all, and on
+// POSIX a name carrying an escape sequence or a newline misleads terminals and scripts that list
+// the folder later. Over-long names are refused before any folder of them is made, so the answer
+// does not depend on how far a walk gets before the kernel says ENAMETOOLONG.
+bool IsUnusable(std::string_view name, const std::vector<std::string>& components) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  std::size_t total = 0;
+  for (const std::string& component : components) {
+    if (component.size() > NAME_MAX) return true;
+    total += component.size() + 1;
+  }
+  return total >= PATH_MAX;
+}
+
 }  // namespace
 
 std::string DecodeEntryName(std::string_view bytes) {
@@ -89,6 +106,8 @@ EntryPath SplitEntryPath(std::string_view name) {
     path.problem = NameProblem::kLeavesFolder;
   } else if (path.components.empty()) {
     path.problem = NameProblem::kEmpty;
+  } else if (IsUnusable(name, path.components)) {
+    path.problem = NameProblem::kUnusable;
   }
   return path;
 }

@@ -13,7 +13,7 @@ namespace zipdrop {
 std::string DecodeEntryName(std::string_view bytes);
 
 /// Why a name cannot be extracted, if it cannot.
-enum class NameProblem { kNone, kLeavesFolder, kEmpty };
+enum class NameProblem { kNone, kLeavesFolder, kEmpty, kUnusable };
 
 /// A name split into the components of a relative path.
 struct EntryPath {
@@ -27,7 +27,9 @@ struct EntryPath {
 
 /// Splits a decoded name at '/' and '\' (archives made on Windows use both), dropping empty and
 /// "." components. Absolute names, names with a drive letter ("C:") and names with a ".."
-/// component are refused as leaving the folder; a name with nothing left is refused as empty.
+/// component are refused as leaving the folder; a name with nothing left is refused as empty; a
+/// name with a control character, a component longer than NAME_MAX or a path longer than PATH_MAX
+/// is refused as unusable.
 EntryPath SplitEntryPath(std::string_view name);
 
 /// The name with control characters escaped as \xNN, safe to print on a terminal.

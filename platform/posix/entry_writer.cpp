@@ -18,8 +18,8 @@ constexpr mode_t kImplicitFolderMode = 0777;
 // archive would hand privileges or semantics its sender chose.
 mode_t PlainPermissions(mode_t permissions) { return permissions & 0777; }
 
-// The reason for a failed open or create on the path: a link or a file in the way, or anything
-// else the file system said.
+// The reason for a failed open, create or write: a link or a file in the way, a full disk (or
+// quota), or anything else the file system said.
 SkipReason ReasonForPathError(int error) {
   switch (error) {
     case ELOOP:
@@ -27,6 +27,9 @@ SkipReason ReasonForPathError(int error) {
     case EXDEV:
     case EEXIST:
       return SkipReason::kBlockedPath;
+    case ENOSPC:
+    case EDQUOT:
+      return SkipReason::kDiskFull;
     default:
       return SkipReason::kWriteFailed;
   }
@@ -68,7 +71,8 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, std::optional<std::u
     for (std::ptrdiff_t done = 0; done < count;) {
       ssize_t written = write(fd, buffer.data() + done, static_cast<size_t>(count - done));
       if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return SkipReason::kWriteFailed;
+      if (written < 0) return ReasonForPathError(errno);
+      if (written == 0) return SkipReason::kWriteFailed;
       done += written;
     }
   }
@@ -97,11 +101,11 @@ std::optional<SkipReason> WriteFileEntry(int destinationFd, const EntryPath& pat
   // refuses to replace anything all the same.
   if (NameExists(folder.Get(), name)) return SkipReason::kAlreadyExists;
   TemporaryFile file(folder.Get(), PlainPermissions(attributes.permissions));
-  if (!file.Valid()) return SkipReason::kWriteFailed;
+  if (!file.Valid()) return ReasonForPathError(errno);
   if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
   SetTime(file.Fd(), attributes.mtime);
   if (!file.Publish(name)) {
-    return errno == EEXIST ? SkipReason::kAlreadyExists : SkipReason::kWriteFailed;
+    return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
   }
   return std::nullopt;
 }

@@ -1,4 +1,6 @@
 // The summary of skipped entries that the user reads on standard error.
+#include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "platform/posix/zip_extractor.h"
@@ -13,6 +15,8 @@ const char* DescribeReason(SkipReason reason) {
       return "展開先フォルダーの外を指す名前";
     case SkipReason::kEmptyName:
       return "空の名前";
+    case SkipReason::kUnusableName:
+      return "使えない文字を含む名前または長すぎる名前";
     case SkipReason::kLink:
       return "リンク (作成しません)";
     case SkipReason::kSpecialFile:
@@ -29,8 +33,12 @@ const char* DescribeReason(SkipReason reason) {
       return "同じ名前がすでにある";
     case SkipReason::kBlockedPath:
       return "途中にリンクかファイルがある";
+    case SkipReason::kNamesDisagree:
+      return "ヘッダーごとに名前が食い違う";
     case SkipReason::kWriteFailed:
       return "書き込みの失敗";
+    case SkipReason::kDiskFull:
+      return "ディスクの空き容量不足 (以降は展開を中止)";
     case SkipReason::kArchiveDamaged:
       return "アーカイブが壊れていて以降を読めない";
   }
@@ -50,9 +58,39 @@ std::string DescribeLine(const ExtractionReport::Skipped& skipped) {
   return line + "\n";
 }
 
+// Sizes as the Windows Explorer shows them: binary units with the Western abbreviations.
+std::string DescribeSize(std::uint64_t bytes) {
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+  if (bytes < 1024) return std::to_string(bytes) + " バイト";
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit) value /= 1024;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string DescribeRefusal(const Refusal& refusal) {
+  std::string text = "zipdrop: アーカイブを展開しませんでした: ";
+  switch (refusal.reason) {
+    case RefusalReason::kOverlappingEntries:
+      text += "項目どうしがデータを共有している (zip 爆弾の形)";
+      break;
+    case RefusalReason::kMissingLocalHeader:
+      text += "項目の指す位置にヘッダーがない (壊れたアーカイブ)";
+      break;
+    case RefusalReason::kNotEnoughSpace:
+      text += "展開に " + DescribeSize(refusal.bytesNeeded) + " 必要ですが、空きは " +
+              DescribeSize(refusal.bytesFree) + " しかありません";
+      break;
+  }
+  return text + "\n";
+}
+
 }  // namespace
 
 std::string DescribeSkipped(const ExtractionReport& report) {
+  if (report.refusal) return DescribeRefusal(*report.refusal);
   std::uint64_t total = 0;
   for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
   if (total == 0) return "";

@@ -3,14 +3,17 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "platform/platform_services.h"
 #include "platform/posix/archive_reader.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/central_directory.h"
 #include "platform/posix/entry_names.h"
 #include "platform/posix/entry_writer.h"
 #include "platform/posix/posix_error.h"
@@ -53,6 +56,8 @@ class PendingFolderTimes {
 
 // Everything one extraction run carries from entry to entry.
 struct Run {
+  const CentralDirectory& directory;
+  std::size_t nextEntry;  // The central entry that libarchive's next entry pairs with.
   ArchiveReader& reader;
   int destinationFd;
   ExtractionReport& report;
@@ -74,52 +79,141 @@ std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
       return SkipReason::kLeavesFolder;
     case NameProblem::kEmpty:
       return SkipReason::kEmptyName;
+    case NameProblem::kUnusable:
+      return SkipReason::kUnusableName;
     case NameProblem::kNone:
       return std::nullopt;
   }
   return std::nullopt;
 }
 
+// Unix hosts store a full st_mode; every other host leaves the permissions to the extractor, and
+// like the Windows shell we then let the user's umask alone decide.
+mode_t PermissionsOf(const EntryHeader& header, const CentralEntry& entry) {
+  if (entry.HasUnixMode()) return header.permissions;
+  return header.type == AE_IFDIR ? 0777 : 0666;
+}
+
 // Writes the entry whose header was just read; returns the reason when it was skipped.
-std::optional<SkipReason> WriteEntry(Run& run, const EntryHeader& header, const EntryPath& path) {
+std::optional<SkipReason> WriteEntry(Run& run, const EntryHeader& header,
+                                     const CentralEntry& entry, const EntryPath& path) {
+  if (entry.localNameDiffers) return SkipReason::kNamesDisagree;
+  // libarchive hands names over as C strings, so it would cut this one short at the NUL.
+  if (run.directory.NameOf(entry).find('\0') != std::string_view::npos) {
+    return SkipReason::kUnusableName;
+  }
   if (auto reason = ReasonFromHeader(header)) return reason;
   // A folder entry "./" names the destination itself, which exists: nothing is left to do.
   if (header.type == AE_IFDIR && path.problem == NameProblem::kEmpty) return std::nullopt;
   if (auto reason = ReasonFromName(path)) return reason;
   run.folderTimes.ApplyUntilInside(path.Joined());
+  mode_t permissions = PermissionsOf(header, entry);
   if (header.type == AE_IFDIR) {
     bool created = false;
-    auto reason = WriteFolderEntry(run.destinationFd, path, header.permissions, created);
+    auto reason = WriteFolderEntry(run.destinationFd, path, permissions, created);
     if (created) {
       ++run.report.foldersCreated;
       if (header.mtime) run.folderTimes.Add(path.Joined(), *header.mtime);
     }
     return reason;
   }
-  EntryAttributes attributes{header.permissions, header.mtime, header.declaredSize};
+  EntryAttributes attributes{permissions, header.mtime, entry.uncompressedSize};
   auto reason = WriteFileEntry(run.destinationFd, path, attributes, run.reader, run.buffer);
   if (!reason) ++run.report.filesWritten;
   return reason;
 }
 
-void ExtractEntries(Run& run) {
-  EntryHeader header;
-  for (;;) {
-    ReadStatus status = run.reader.NextEntry(header);
-    if (status == ReadStatus::kEnd) return;
-    if (status == ReadStatus::kDamaged) {
-      run.report.Skip(SkipReason::kArchiveDamaged, "");
-      return;
-    }
-    std::string name = DecodeEntryName(header.rawName);
-    std::optional<SkipReason> reason = SkipReason::kBadHeader;
-    if (status == ReadStatus::kEntry) reason = WriteEntry(run, header, SplitEntryPath(name));
-    if (reason) run.report.Skip(*reason, name);
-    if (run.reader.Damaged()) {
-      run.report.Skip(SkipReason::kArchiveDamaged, "");
-      return;
-    }
+bool IsSlash(char c) { return c == '/' || c == '\\'; }
+
+// Whether libarchive's name is the central directory's, give or take what libarchive changes: it
+// turns the backslashes of names made on Windows into slashes and adds a slash to folders.
+bool IsSameEntryName(std::string_view fromReader, std::string_view central) {
+  while (!fromReader.empty() && IsSlash(fromReader.back())) fromReader.remove_suffix(1);
+  while (!central.empty() && IsSlash(central.back())) central.remove_suffix(1);
+  return std::equal(fromReader.begin(), fromReader.end(), central.begin(), central.end(),
+                    [](char a, char b) { return a == b || (IsSlash(a) && IsSlash(b)); });
+}
+
+// libarchive's entries come in local-header-offset order, as the pre-scan sorted them; the names
+// confirm the pairing where they can. A Unicode path field renames the entry, and an entry whose
+// local name differs is skipped anyway. libarchive cuts a name at a NUL byte.
+bool IsPairedWith(const Run& run, const EntryHeader& header, const CentralEntry& entry) {
+  if (entry.localNameDiffers || entry.hasUnicodePath) return true;
+  std::string_view name = run.directory.NameOf(entry);
+  return IsSameEntryName(header.rawName, name.substr(0, name.find('\0')));
+}
+
+// Once the disk is full, later entries are not attempted: each would fail the same way, and a
+// disk kept full by us hurts everything else the user runs. They are all counted as not extracted.
+void SkipTheRest(Run& run, const std::string& name) {
+  run.report.Skip(SkipReason::kDiskFull, name);
+  const std::vector<CentralEntry>& entries = run.directory.entries;
+  for (std::size_t i = run.nextEntry; i < entries.size(); ++i) {
+    bool named = run.report.SkippedFor(SkipReason::kDiskFull) < kNamesKept;
+    run.report.Skip(SkipReason::kDiskFull,
+                    named ? DecodeEntryName(run.directory.NameOf(entries[i])) : "");
   }
+}
+
+// Extracts or skips the next entry; false once the walk is over, at the end or where the archive
+// cannot be read (or trusted) any further.
+bool ExtractNextEntry(Run& run, EntryHeader& header) {
+  ReadStatus status = run.reader.NextEntry(header);
+  bool allPaired = run.nextEntry == run.directory.entries.size();
+  if (status == ReadStatus::kEnd && allPaired) return false;
+  if (status == ReadStatus::kEnd || status == ReadStatus::kDamaged || allPaired) {
+    run.report.Skip(SkipReason::kArchiveDamaged, "");
+    return false;
+  }
+  const CentralEntry& entry = run.directory.entries[run.nextEntry++];
+  std::string name = DecodeEntryName(header.rawName);
+  std::optional<SkipReason> reason = SkipReason::kBadHeader;
+  if (status == ReadStatus::kEntry) {
+    if (!IsPairedWith(run, header, entry)) {
+      run.report.Skip(SkipReason::kArchiveDamaged, name);
+      return false;
+    }
+    reason = WriteEntry(run, header, entry, SplitEntryPath(name));
+  }
+  if (reason == SkipReason::kDiskFull) return SkipTheRest(run, name), false;
+  if (reason) run.report.Skip(*reason, name);
+  if (!run.reader.Damaged()) return true;
+  run.report.Skip(SkipReason::kArchiveDamaged, "");
+  return false;
+}
+
+// The whole archive is refused, before anything is written, when its layout is a bomb's or its
+// declared sizes cannot fit: a partial extraction of either would only fill the disk.
+std::optional<Refusal> CheckBeforeWriting(int archiveFd, CentralDirectory& directory,
+                                          int destinationFd) {
+  switch (CheckEntryLayout(archiveFd, directory)) {
+    case LayoutProblem::kOverlap:
+      return Refusal{RefusalReason::kOverlappingEntries};
+    case LayoutProblem::kMissingLocalHeader:
+      return Refusal{RefusalReason::kMissingLocalHeader};
+    case LayoutProblem::kNone:
+      break;
+  }
+  struct statvfs space;
+  // Some file systems (FUSE ones among them) report no sizes at all; nothing can be judged then.
+  if (fstatvfs(destinationFd, &space) != 0 || space.f_blocks == 0) return std::nullopt;
+  std::uint64_t available = space.f_bavail;
+  std::uint64_t blockSize = space.f_frsize;
+  std::uint64_t free = available > UINT64_MAX / blockSize ? UINT64_MAX : available * blockSize;
+  std::uint64_t needed = directory.DeclaredTotalSize();
+  if (needed > free) return Refusal{RefusalReason::kNotEnoughSpace, needed, free};
+  return std::nullopt;
+}
+
+// Opens the archive for reading. O_NONBLOCK keeps a FIFO put in its place from hanging the open.
+UniqueFd OpenArchive(const std::string& archivePath) {
+  UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) ThrowSystemError("cannot open the ZIP archive " + archivePath);
+  struct stat status;
+  if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw PlatformError(archivePath + " is not a regular file");
+  }
+  return fd;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -149,12 +243,14 @@ std::uint64_t ExtractionReport::SkippedFor(SkipReason reason) const {
 bool IsZipArchive(const std::string& archivePath) {
   if (!IsRegularFile(archivePath)) return false;
   try {
-    ArchiveReader reader(archivePath);
+    UniqueFd archiveFd = OpenArchive(archivePath);
+    CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
+    if (directory.entries.empty()) return true;
+    ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
     EntryHeader header;
-    ReadStatus status = reader.NextEntry(header);
-    return status != ReadStatus::kDamaged;
+    return reader.NextEntry(header) != ReadStatus::kDamaged;
   } catch (const PlatformError&) {
-    return IsEmptyZipArchive(archivePath);
+    return false;
   }
 }
 
@@ -164,18 +260,18 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   if (!destination.Valid()) {
     ThrowSystemError("cannot open the destination folder " + destinationFolder);
   }
+  UniqueFd archiveFd = OpenArchive(archivePath);
+  CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
   ExtractionReport report;
-  std::optional<ArchiveReader> reader;
-  try {
-    reader.emplace(archivePath);
-  } catch (const PlatformError&) {
-    if (IsRegularFile(archivePath) && IsEmptyZipArchive(archivePath)) return report;
-    throw;
-  }
+  report.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
+  if (report.refusal || directory.entries.empty()) return report;
+  ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
   std::vector<char> buffer(kBlockSize);
   PendingFolderTimes folderTimes(destination.Get());
-  Run run{*reader, destination.Get(), report, folderTimes, buffer};
-  ExtractEntries(run);
+  Run run{directory, 0, reader, destination.Get(), report, folderTimes, buffer};
+  EntryHeader header;
+  while (ExtractNextEntry(run, header)) {
+  }
   return report;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace zipdrop {
 enum class SkipReason {
   kLeavesFolder,     // Absolute, with a drive letter, or with a ".." component.
   kEmptyName,        // Nothing left of the name once "." and empty components are dropped.
+  kUnusableName,     // A NUL or control character in the name, or a name too long to create.
   kLink,             // Symlinks and hard links are never created.
   kSpecialFile,      // Devices, FIFOs and sockets.
   kEncrypted,
@@ -19,8 +21,23 @@ enum class SkipReason {
   kTooLarge,         // The data grew past the size the archive declared.
   kAlreadyExists,    // Something already has the name; it is left untouched.
   kBlockedPath,      // A symlink or a file stands where a folder of the path should be.
-  kWriteFailed,      // The file system refused, e.g. no space left.
+  kNamesDisagree,    // The local header names the entry differently from the central directory.
+  kWriteFailed,      // The file system refused for another reason.
+  kDiskFull,         // No space was left: this entry and every later one, not attempted.
   kArchiveDamaged,   // The archive could not be read past this point; later entries are lost.
+};
+
+/// Why a whole archive was refused before anything was written.
+enum class RefusalReason {
+  kOverlappingEntries,  // Entries share bytes of the file: the shape of a zip bomb.
+  kMissingLocalHeader,  // An entry points where the archive has no entry.
+  kNotEnoughSpace,      // The declared sizes add up to more than the destination has free.
+};
+
+struct Refusal {
+  RefusalReason reason;
+  std::uint64_t bytesNeeded = 0;  // For kNotEnoughSpace: the declared total and the free space.
+  std::uint64_t bytesFree = 0;
 };
 
 /// What one extraction did. Kept bounded whatever the number of entries: the reasons are counted,
@@ -34,6 +51,7 @@ struct ExtractionReport {
   std::uint64_t filesWritten = 0;
   std::uint64_t foldersCreated = 0;
   std::vector<Skipped> skipped;  // One element per reason met, in the order first met.
+  std::optional<Refusal> refusal;  // Set when nothing at all was extracted, and why.
 
   /// Counts one skipped entry.
   void Skip(SkipReason reason, const std::string& name);
@@ -51,7 +69,8 @@ bool IsZipArchive(const std::string& archivePath);
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder);
 
-/// The one summary that goes to standard error, in Japanese; empty when nothing was skipped.
+/// The one summary that goes to standard error, in Japanese; empty when nothing was skipped or
+/// refused.
 std::string DescribeSkipped(const ExtractionReport& report);
 
 }  // namespace zipdrop

@@ -70,7 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Drive", "C:\\x", NameProblem::kLeavesFolder, {}},
         SplitCase{"DriveRelative", "c:x", NameProblem::kLeavesFolder, {}},
         SplitCase{"Empty", "", NameProblem::kEmpty, {}},
-        SplitCase{"OnlyDots", "./.", NameProblem::kEmpty, {}}),
+        SplitCase{"OnlyDots", "./.", NameProblem::kEmpty, {}},
+        SplitCase{"ThreeDotsIsAName", "...", NameProblem::kNone, {"..."}},
+        SplitCase{"ControlCharacter", "a/b\x01c", NameProblem::kUnusable, {"a", "b\x01c"}},
+        SplitCase{"Delete", "a\x7f", NameProblem::kUnusable, {"a\x7f"}},
+        SplitCase{"LongestComponent", std::string(255, 'n'), NameProblem::kNone,
+                  {std::string(255, 'n')}},
+        SplitCase{"ComponentTooLong", "d/" + std::string(256, 'n'), NameProblem::kUnusable,
+                  {"d", std::string(256, 'n')}}),
     [](const testing::TestParamInfo<SplitCase>& info) { return info.param.label; });
 
 TEST(PrintableNameTest, EscapesControlCharactersOnly) {

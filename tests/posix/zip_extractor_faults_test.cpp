@@ -106,17 +106,34 @@ INSTANTIATE_TEST_SUITE_P(
                   SkipReason::kEncrypted, true},
         FaultCase{"InvalidUtf8UnderUtf8Flag", {.name = "bad\xff", .flags = 1u << 11},
                   SkipReason::kBadHeader, true},
-        FaultCase{"DataRunsPastTheEnd", {.name = "f", .data = "tiny", .size = 1000000},
-                  SkipReason::kUnreadableData, false}),
+        // A stored entry whose sizes understate its data: the reader stops at the declared size
+        // and the CRC of what it read cannot match.
+        FaultCase{"StoredSizeUnderstated", {.name = "f", .data = "hello world", .size = 5},
+                  SkipReason::kUnreadableData, true}),
     [](const auto& info) { return info.param.label; });
 
-TEST_F(ScratchFolder, SkipsZipCryptoEntries) {
-  testing::WriteLibarchiveZip(archive_, {{"secret.txt", "secret"}},
-                              "zip:encryption=traditional", "password");
+struct EncryptionCase {
+  const char* label;
+  const char* options;
+};
+
+class EncryptedArchiveTest : public ScratchFolder,
+                             public ::testing::WithParamInterface<EncryptionCase> {};
+
+// Encrypted entries are skipped and reported, whatever the cipher: no password can be asked for,
+// and nothing half-decrypted may be left.
+TEST_P(EncryptedArchiveTest, SkipsEncryptedEntries) {
+  testing::WriteLibarchiveZip(archive_, {{"secret.txt", "secret"}, {"other.txt", "other"}},
+                              GetParam().options, "password");
   ExtractionReport report = ExtractZipArchive(archive_, out_.string());
-  EXPECT_EQ(report.SkippedFor(SkipReason::kEncrypted), 1u);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kEncrypted), 2u) << DescribeSkipped(report);
   EXPECT_TRUE(Extracted().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Ciphers, EncryptedArchiveTest,
+                         ::testing::Values(EncryptionCase{"ZipCrypto", "zip:encryption=traditional"},
+                                           EncryptionCase{"Aes256", "zip:encryption=aes256"}),
+                         [](const auto& info) { return info.param.label; });
 
 // An entry whose central directory understates its size must be stopped at that size rather
 // than allowed to fill the disk.
@@ -135,13 +152,21 @@ TEST_F(ScratchFolder, StopsDataThatGrowsPastItsDeclaredSize) {
   EXPECT_TRUE(Extracted().empty());
 }
 
-TEST_F(ScratchFolder, TruncatedArchiveLeavesNothingBehind) {
+class TruncatedArchiveTest : public ScratchFolder, public ::testing::WithParamInterface<int> {};
+
+// A download cut short loses the end of the file, and with it the central directory: the file is
+// no archive at all, wherever the cut falls.
+TEST_P(TruncatedArchiveTest, IsNoArchiveAndLeavesNothingBehind) {
   ZipBuilder().AddFile("one.txt", std::string(5000, 'x')).AddFile("two.txt", "y").WriteTo(archive_);
-  fs::resize_file(archive_, 3000);
+  std::uintmax_t size = fs::file_size(archive_);
+  fs::resize_file(archive_, GetParam() >= 0 ? GetParam() : size + GetParam());
   EXPECT_FALSE(IsZipArchive(archive_));
   EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
   EXPECT_TRUE(Extracted().empty());
 }
+
+// Negative cuts count from the end: inside the end record, inside the central directory.
+INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedArchiveTest, ::testing::Values(3000, 5040, -10, -60));
 
 TEST_F(ScratchFolder, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
@@ -186,6 +211,19 @@ TEST(DescribeSkippedTest, CountsEveryEntryButNamesOnlyTheFirstFew) {
   EXPECT_NE(text.find("6 件を展開しませんでした"), std::string::npos) << text;
   EXPECT_NE(text.find(": 5 件 (../0, ../1, ../2, …)"), std::string::npos) << text;
   EXPECT_NE(text.find(": 1 件 (lnk)\n"), std::string::npos) << text;
+}
+
+TEST(DescribeSkippedTest, ARefusalIsOneLineThatSaysWhy) {
+  ExtractionReport report;
+  report.Skip(SkipReason::kLink, "never shown beside a refusal");
+  report.refusal = Refusal{RefusalReason::kNotEnoughSpace, (3ull << 30) + (100ull << 20), 1536 << 10};
+  EXPECT_EQ(DescribeSkipped(report),
+            "zipdrop: アーカイブを展開しませんでした: 展開に 3.1 GB 必要ですが、空きは 1.5 MB "
+            "しかありません\n");
+  report.refusal = Refusal{RefusalReason::kOverlappingEntries};
+  EXPECT_NE(DescribeSkipped(report).find("zip 爆弾"), std::string::npos);
+  report.refusal = Refusal{RefusalReason::kNotEnoughSpace, 1000, 10};
+  EXPECT_NE(DescribeSkipped(report).find("展開に 1000 バイト 必要"), std::string::npos);
 }
 
 }  // namespace
