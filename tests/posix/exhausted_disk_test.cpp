@@ -1,0 +1,91 @@
+// The extractor on a disk that fills up: a small tmpfs mounted by the test itself.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "platform/posix/zip_extractor.h"
+#include "tests/posix/scratch_folder.h"
+#include "tests/posix/tmpfs_mount.h"
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::ZipBuilder;
+
+const std::size_t kPage = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+constexpr std::size_t kPages = 12;
+
+// tmpfs charges whole pages: a file of 100 bytes takes one page of the size limit. That is how a
+// disk fills although the archive's declared sizes fit, as on any file system with blocks.
+class ExhaustedDiskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(out_);
+    disk_.emplace(out_, kPages * kPage);
+    if (!disk_->Mounted()) {
+      GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk_->Error()
+                   << "); mounting needs root or CAP_SYS_ADMIN";
+    }
+  }
+  void TearDown() override { disk_.reset(); }
+
+  std::vector<std::string> Extracted() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(out_)) {
+      names.push_back(item.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  testing::ScratchFolder scratch_;
+  std::string out_ = scratch_ / "out";
+  std::string archive_ = scratch_ / "a.zip";
+  std::optional<testing::TmpfsMount> disk_;
+};
+
+// Eight small files take eight pages; the big file needs six more but only four are left, so the
+// disk fills in the middle of it. Its partial file goes, the small files stay, and the entries
+// after it are not attempted.
+TEST_F(ExhaustedDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
+  ZipBuilder zip;
+  std::vector<std::string> small;
+  for (int i = 0; i < 8; ++i) {
+    small.push_back("small" + std::to_string(i));
+    zip.AddFile(small.back(), std::string(100, static_cast<char>('a' + i)));
+  }
+  zip.AddFile("big.bin", std::string(6 * kPage, 'B')).AddFile("later.txt", "l");
+  zip.AddFolder("later/");
+  ExtractionReport report = [&] {
+    zip.WriteTo(archive_);
+    return ExtractZipArchive(archive_, out_);
+  }();
+  ASSERT_FALSE(report.refusal.has_value()) << DescribeSkipped(report);
+  EXPECT_EQ(report.filesWritten, 8u);
+  EXPECT_EQ(report.SkippedFor(SkipReason::kDiskFull), 3u);
+  EXPECT_EQ(Extracted(), small);
+  EXPECT_EQ(ReadFile(out_ + "/small7"), std::string(100, 'h'));
+  std::string text = DescribeSkipped(report);
+  EXPECT_NE(text.find("ディスクの空き容量不足"), std::string::npos) << text;
+  EXPECT_NE(text.find("(big.bin, later.txt, later/)"), std::string::npos) << text;
+}
+
+// When the declared sizes alone exceed the free space, nothing is written at all.
+TEST_F(ExhaustedDiskTest, RefusesAnArchiveWhoseDeclaredSizesCannotFit) {
+  testing::WriteLibarchiveZip(archive_, {{"fits.txt", "f"}, {"zeros", std::string(kPages * kPage, '\0')}});
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
+  ASSERT_TRUE(report.refusal.has_value());
+  EXPECT_EQ(report.refusal->reason, RefusalReason::kNotEnoughSpace);
+  EXPECT_EQ(report.refusal->bytesNeeded, kPages * kPage + 1);
+  EXPECT_EQ(report.refusal->bytesFree, kPages * kPage);
+  EXPECT_TRUE(Extracted().empty());
+}
+
+}  // namespace
+}  // namespace zipdrop
