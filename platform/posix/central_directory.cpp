@@ -22,6 +22,7 @@ constexpr std::size_t kCentralRecordSize = 46;
 constexpr std::size_t kMaxCommentLength = 0xFFFF;
 constexpr std::size_t kWindowBlock = 64 * 1024;
 constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
+constexpr std::uint64_t kReservedEntries = 65536;
 
 // Reads one range of the file front to back through a buffer that holds one block, or one record
 // when a record is larger (at most 46 + 3 * 65535 bytes), never the whole range.
@@ -176,7 +177,9 @@ std::optional<CentralDirectory> ParseDirectory(int fd, const EndRecord& record) 
   directory.directoryOffset = record.directoryEnd - record.directorySize;
   directory.prefixLength = directory.directoryOffset - record.declaredOffset;
   directory.endRecordOffset = record.position;
-  directory.entries.reserve(record.entryCount);
+  // The count is only a claim until the records are read: reserve no more than a modest table
+  // for it, and let a real directory grow the table as it parses.
+  directory.entries.reserve(std::min<std::uint64_t>(record.entryCount, kReservedEntries));
   FileWindow window(fd, directory.directoryOffset, record.directoryEnd);
   for (std::uint64_t i = 0; i < record.entryCount; ++i) {
     if (!ParseCentralRecord(window, directory)) return std::nullopt;
