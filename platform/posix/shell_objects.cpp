@@ -98,7 +98,7 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   }
   ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
   std::string skipped = DescribeSkipped(report);
-  if (!skipped.empty()) std::fprintf(stderr, "%s\n", skipped.c_str());
+  std::fputs(skipped.c_str(), stderr);
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
