@@ -56,6 +56,18 @@ std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, 
   return std::nullopt;
 }
 
+// Writes all the bytes, however many calls the file system takes.
+std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count) {
+  for (std::size_t done = 0; done < count;) {
+    ssize_t written = write(fd, bytes + done, count - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return ReasonForPathError(errno);
+    if (written == 0) return SkipReason::kWriteFailed;
+    done += static_cast<std::size_t>(written);
+  }
+  return std::nullopt;
+}
+
 // Copies the entry's data into the file block by block, so memory stays bounded whatever the
 // entry's size, and stops as soon as the data outgrows the size the archive declared: a header
 // that understates a size must not let an entry fill the disk.
@@ -68,13 +80,7 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, std::optional<std::u
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    for (std::ptrdiff_t done = 0; done < count;) {
-      ssize_t written = write(fd, buffer.data() + done, static_cast<size_t>(count - done));
-      if (written < 0 && errno == EINTR) continue;
-      if (written < 0) return ReasonForPathError(errno);
-      if (written == 0) return SkipReason::kWriteFailed;
-      done += written;
-    }
+    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count))) return reason;
   }
 }
 
@@ -84,30 +90,61 @@ void SetTime(int fd, const std::optional<timespec>& mtime) {
   futimens(fd, times);
 }
 
-}  // namespace
-
-std::optional<SkipReason> WriteFileEntry(int destinationFd, const EntryPath& path,
-                                         const EntryAttributes& attributes, EntryData& data,
-                                         std::span<char> buffer) {
-  UniqueFd folder;
-  bool created = false;
-  size_t folderCount = path.components.size() - 1;
-  if (auto reason = OpenFolders(destinationFd, path, folderCount, kImplicitFolderMode, folder,
-                                created)) {
-    return reason;
-  }
-  const std::string& name = path.components.back();
-  // Checked first only to spare decompressing an entry that cannot be placed; the final rename
-  // refuses to replace anything all the same.
-  if (NameExists(folder.Get(), name)) return SkipReason::kAlreadyExists;
-  TemporaryFile file(folder.Get(), PlainPermissions(attributes.permissions));
-  if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
+// Gives the written file its time, then its name, never replacing anything.
+std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& attributes,
+                                 const std::string& name) {
   SetTime(file.Fd(), attributes.mtime);
   if (!file.Publish(name)) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SkipReason> FolderCache::OpenParent(const EntryPath& path, int& folderFd) {
+  std::size_t count = path.components.size() - 1;
+  std::string wanted = path.Joined(count);
+  if (!folder_.Valid() || wanted != path_) {
+    path_.clear();
+    bool created = false;
+    if (auto reason = OpenFolders(destinationFd_, path, count, kImplicitFolderMode, folder_,
+                                  created)) {
+      folder_.Reset();
+      return reason;
+    }
+    path_ = std::move(wanted);
+  }
+  folderFd = folder_.Get();
+  return std::nullopt;
+}
+
+std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
+                                         const EntryAttributes& attributes, EntryData& data,
+                                         std::span<char> buffer) {
+  int folder = -1;
+  if (auto reason = folders.OpenParent(path, folder)) return reason;
+  const std::string& name = path.components.back();
+  // Checked first only to spare decompressing a large entry that cannot be placed; the final
+  // rename refuses to replace anything all the same.
+  if (NameExists(folder, name)) return SkipReason::kAlreadyExists;
+  TemporaryFile file(folder, PlainPermissions(attributes.permissions));
+  if (!file.Valid()) return ReasonForPathError(errno);
+  if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
+  return Finish(file, attributes, name);
+}
+
+std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath& path,
+                                           const EntryAttributes& attributes,
+                                           std::span<const char> content) {
+  int folder = -1;
+  if (auto reason = folders.OpenParent(path, folder)) return reason;
+  // No look for an existing name first: the content is decoded already, and the rename that
+  // publishes the file refuses to replace anything.
+  TemporaryFile file(folder, PlainPermissions(attributes.permissions));
+  if (!file.Valid()) return ReasonForPathError(errno);
+  if (auto reason = WriteAll(file.Fd(), content.data(), content.size())) return reason;
+  return Finish(file, attributes, path.components.back());
 }
 
 std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,

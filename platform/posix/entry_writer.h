@@ -8,9 +8,11 @@
 #include <ctime>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "platform/posix/archive_reader.h"
 #include "platform/posix/entry_names.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/posix/zip_extractor.h"
 
 namespace zipdrop {
@@ -22,12 +24,37 @@ struct EntryAttributes {
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
 };
 
-/// Writes one regular file from data into destinationFd at path, creating the folders on the way
-/// (0777 under the umask). The file appears whole under its name or not at all. Returns the
-/// reason when it was not written. buffer is the reusable block the data is copied through.
-std::optional<SkipReason> WriteFileEntry(int destinationFd, const EntryPath& path,
+/// The folder that the previous file went into, kept open for the next file. Archives usually list
+/// a folder's files together, and each reopening walks the whole path again. The folder was
+/// checked to lie beneath the destination, through no link, when it was opened, exactly as a
+/// fresh open would check it.
+class FolderCache {
+ public:
+  explicit FolderCache(int destinationFd) : destinationFd_(destinationFd) {}
+  FolderCache(const FolderCache&) = delete;
+  FolderCache& operator=(const FolderCache&) = delete;
+
+  /// Opens, creating where missing (0777 under the umask), the folder that holds the file at
+  /// path; the descriptor stays owned by the cache. Returns the reason when it cannot.
+  std::optional<SkipReason> OpenParent(const EntryPath& path, int& folderFd);
+
+ private:
+  int destinationFd_;
+  std::string path_;  // The folder part of the last path, joined with '/'.
+  UniqueFd folder_;
+};
+
+/// Writes one regular file from data at path, creating the folders on the way. The file appears
+/// whole under its name or not at all. Returns the reason when it was not written. buffer is the
+/// reusable block the data is copied through.
+std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
                                          const EntryAttributes& attributes, EntryData& data,
                                          std::span<char> buffer);
+
+/// Writes one regular file whose whole content is already in memory, as WriteFileEntry does.
+std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath& path,
+                                           const EntryAttributes& attributes,
+                                           std::span<const char> content);
 
 /// Creates the folder at path (and the folders on the way), or merges into it when it exists.
 /// created tells whether the folder itself was made by this call.

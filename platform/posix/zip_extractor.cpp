@@ -6,6 +6,8 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -16,6 +18,8 @@
 #include "platform/posix/central_directory.h"
 #include "platform/posix/entry_names.h"
 #include "platform/posix/entry_writer.h"
+#include "platform/posix/extraction_plan.h"
+#include "platform/posix/extraction_worker.h"
 #include "platform/posix/posix_error.h"
 
 namespace zipdrop {
@@ -23,163 +27,83 @@ namespace zipdrop {
 namespace {
 
 constexpr std::size_t kNamesKept = 3;
-constexpr std::size_t kBlockSize = 256 * 1024;
 
-// Folders made by this run whose time waits until their content is written, since writing into
-// a folder moves its time. Entries usually come folder by folder, so a stack as deep as the
-// nesting suffices and memory stays bounded whatever the number of entries.
-class PendingFolderTimes {
- public:
-  explicit PendingFolderTimes(int destinationFd) : destinationFd_(destinationFd) {}
-  PendingFolderTimes(const PendingFolderTimes&) = delete;
-  PendingFolderTimes& operator=(const PendingFolderTimes&) = delete;
-  ~PendingFolderTimes() { ApplyUntilInside(""); }
+// Adds what one range skipped to the whole report. Ranges are merged in the order of the
+// entries, so the names kept are the first ones, as a single pass would have kept them.
+void MergeSkipped(ExtractionReport& into, const ExtractionReport::Skipped& skipped) {
+  auto found = std::find_if(into.skipped.begin(), into.skipped.end(),
+                            [&](const auto& s) { return s.reason == skipped.reason; });
+  if (found == into.skipped.end()) {
+    found = into.skipped.insert(into.skipped.end(), {skipped.reason, 0, {}});
+  }
+  found->count += skipped.count;
+  for (const std::string& name : skipped.names) {
+    if (found->names.size() < kNamesKept) found->names.push_back(name);
+  }
+}
 
-  void Add(const std::string& path, const timespec& mtime) { stack_.push_back({path, mtime}); }
-
-  // Applies the times of the folders that the next entry's path no longer lies in.
-  void ApplyUntilInside(const std::string& nextPath) {
-    while (!stack_.empty() && !nextPath.starts_with(stack_.back().path + "/")) {
-      SetFolderTime(destinationFd_, stack_.back().path, stack_.back().mtime);
-      stack_.pop_back();
+// After a full disk stopped the work, every entry not attempted is counted as not extracted.
+void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
+  for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
+    for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
+      bool named = report.SkippedFor(SkipReason::kDiskFull) < kNamesKept;
+      const CentralEntry& entry = shared.directory.entries[i];
+      report.Skip(SkipReason::kDiskFull,
+                  named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
     }
   }
-
- private:
-  struct Pending {
-    std::string path;
-    timespec mtime;
-  };
-  int destinationFd_;
-  std::vector<Pending> stack_;
-};
-
-// Everything one extraction run carries from entry to entry.
-struct Run {
-  const CentralDirectory& directory;
-  std::size_t nextEntry;  // The central entry that libarchive's next entry pairs with.
-  ArchiveReader& reader;
-  int destinationFd;
-  ExtractionReport& report;
-  PendingFolderTimes& folderTimes;
-  std::vector<char>& buffer;
-};
-
-// The reason a header alone rules the entry out, before its name is looked at.
-std::optional<SkipReason> ReasonFromHeader(const EntryHeader& header) {
-  if (header.isHardlink || header.type == AE_IFLNK) return SkipReason::kLink;
-  if (header.type != AE_IFREG && header.type != AE_IFDIR) return SkipReason::kSpecialFile;
-  if (header.isEncrypted) return SkipReason::kEncrypted;
-  return std::nullopt;
 }
 
-std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
-  switch (path.problem) {
-    case NameProblem::kLeavesFolder:
-      return SkipReason::kLeavesFolder;
-    case NameProblem::kEmpty:
-      return SkipReason::kEmptyName;
-    case NameProblem::kUnusable:
-      return SkipReason::kUnusableName;
-    case NameProblem::kNone:
-      return std::nullopt;
+ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
+  ExtractionReport report;
+  for (const RangeOutcome& outcome : shared.outcomes) {
+    report.filesWritten += outcome.report.filesWritten;
+    report.foldersCreated += outcome.report.foldersCreated;
+    for (const auto& skipped : outcome.report.skipped) MergeSkipped(report, skipped);
   }
-  return std::nullopt;
+  if (shared.queue.Reason() == StopReason::kDiskFull) CountNotAttempted(shared, report);
+  // The entries past a damaged spot are lost together, as one.
+  if (shared.queue.Reason() == StopReason::kDamaged) report.Skip(SkipReason::kArchiveDamaged, "");
+  return report;
 }
 
-// Unix hosts store a full st_mode; every other host leaves the permissions to the extractor, and
-// like the Windows shell we then let the user's umask alone decide.
-mode_t PermissionsOf(const EntryHeader& header, const CentralEntry& entry) {
-  if (entry.HasUnixMode()) return header.permissions;
-  return header.type == AE_IFDIR ? 0777 : 0666;
-}
-
-// Writes the entry whose header was just read; returns the reason when it was skipped.
-std::optional<SkipReason> WriteEntry(Run& run, const EntryHeader& header,
-                                     const CentralEntry& entry, const EntryPath& path) {
-  if (entry.localNameDiffers) return SkipReason::kNamesDisagree;
-  // libarchive hands names over as C strings, so it would cut this one short at the NUL.
-  if (run.directory.NameOf(entry).find('\0') != std::string_view::npos) {
-    return SkipReason::kUnusableName;
-  }
-  if (auto reason = ReasonFromHeader(header)) return reason;
-  // A folder entry "./" names the destination itself, which exists: nothing is left to do.
-  if (header.type == AE_IFDIR && path.problem == NameProblem::kEmpty) return std::nullopt;
-  if (auto reason = ReasonFromName(path)) return reason;
-  run.folderTimes.ApplyUntilInside(path.Joined());
-  mode_t permissions = PermissionsOf(header, entry);
-  if (header.type == AE_IFDIR) {
-    bool created = false;
-    auto reason = WriteFolderEntry(run.destinationFd, path, permissions, created);
-    if (created) {
-      ++run.report.foldersCreated;
-      if (header.mtime) run.folderTimes.Add(path.Joined(), *header.mtime);
+// Runs the extra workers on threads of their own, each with its own reader, and the first one on
+// this thread with the reader already made here. An exception in a worker is carried over to this
+// thread once all have finished.
+void RunWorkers(SharedExtraction& shared, ArchiveReader& reader,
+                std::vector<std::vector<FolderTime>>& times) {
+  std::vector<std::exception_ptr> failures(times.size());
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t w = 1; w < times.size(); ++w) {
+      threads.emplace_back([&, w] {
+        try {
+          ArchiveReader own(shared.archiveFd, shared.directory.prefixLength,
+                            shared.directory.ArchiveEnd());
+          RunWorker(shared, own, times[w]);
+        } catch (...) {
+          failures[w] = std::current_exception();
+          shared.queue.Stop(StopReason::kDamaged);
+        }
+      });
     }
-    return reason;
+    RunWorker(shared, reader, times[0]);
   }
-  EntryAttributes attributes{permissions, header.mtime, entry.uncompressedSize};
-  auto reason = WriteFileEntry(run.destinationFd, path, attributes, run.reader, run.buffer);
-  if (!reason) ++run.report.filesWritten;
-  return reason;
-}
-
-bool IsSlash(char c) { return c == '/' || c == '\\'; }
-
-// Whether libarchive's name is the central directory's, give or take what libarchive changes: it
-// turns the backslashes of names made on Windows into slashes and adds a slash to folders.
-bool IsSameEntryName(std::string_view fromReader, std::string_view central) {
-  while (!fromReader.empty() && IsSlash(fromReader.back())) fromReader.remove_suffix(1);
-  while (!central.empty() && IsSlash(central.back())) central.remove_suffix(1);
-  return std::equal(fromReader.begin(), fromReader.end(), central.begin(), central.end(),
-                    [](char a, char b) { return a == b || (IsSlash(a) && IsSlash(b)); });
-}
-
-// libarchive's entries come in local-header-offset order, as the pre-scan sorted them; the names
-// confirm the pairing where they can. A Unicode path field renames the entry, and an entry whose
-// local name differs is skipped anyway. libarchive cuts a name at a NUL byte.
-bool IsPairedWith(const Run& run, const EntryHeader& header, const CentralEntry& entry) {
-  if (entry.localNameDiffers || entry.hasUnicodePath) return true;
-  std::string_view name = run.directory.NameOf(entry);
-  return IsSameEntryName(header.rawName, name.substr(0, name.find('\0')));
-}
-
-// Once the disk is full, later entries are not attempted: each would fail the same way, and a
-// disk kept full by us hurts everything else the user runs. They are all counted as not extracted.
-void SkipTheRest(Run& run, const std::string& name) {
-  run.report.Skip(SkipReason::kDiskFull, name);
-  const std::vector<CentralEntry>& entries = run.directory.entries;
-  for (std::size_t i = run.nextEntry; i < entries.size(); ++i) {
-    bool named = run.report.SkippedFor(SkipReason::kDiskFull) < kNamesKept;
-    run.report.Skip(SkipReason::kDiskFull,
-                    named ? DecodeEntryName(run.directory.NameOf(entries[i])) : "");
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
   }
 }
 
-// Extracts or skips the next entry; false once the walk is over, at the end or where the archive
-// cannot be read (or trusted) any further.
-bool ExtractNextEntry(Run& run, EntryHeader& header) {
-  ReadStatus status = run.reader.NextEntry(header);
-  bool allPaired = run.nextEntry == run.directory.entries.size();
-  if (status == ReadStatus::kEnd && allPaired) return false;
-  if (status == ReadStatus::kEnd || status == ReadStatus::kDamaged || allPaired) {
-    run.report.Skip(SkipReason::kArchiveDamaged, "");
-    return false;
+// Folder times are set last, once nothing more is written into any folder.
+void ApplyFolderTimes(int destinationFd, const std::vector<std::vector<FolderTime>>& times) {
+  for (const std::vector<FolderTime>& list : times) {
+    for (const FolderTime& folder : list) SetFolderTime(destinationFd, folder.path, folder.mtime);
   }
-  const CentralEntry& entry = run.directory.entries[run.nextEntry++];
-  std::string name = DecodeEntryName(header.rawName);
-  std::optional<SkipReason> reason = SkipReason::kBadHeader;
-  if (status == ReadStatus::kEntry) {
-    if (!IsPairedWith(run, header, entry)) {
-      run.report.Skip(SkipReason::kArchiveDamaged, name);
-      return false;
-    }
-    reason = WriteEntry(run, header, entry, SplitEntryPath(name));
-  }
-  if (reason == SkipReason::kDiskFull) return SkipTheRest(run, name), false;
-  if (reason) run.report.Skip(*reason, name);
-  if (!run.reader.Damaged()) return true;
-  run.report.Skip(SkipReason::kArchiveDamaged, "");
-  return false;
+}
+
+std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
+  if (tuning.workers > 0) return tuning.workers;
+  return WorkersFor(directory.entries, std::max(1u, std::thread::hardware_concurrency()));
 }
 
 // The whole archive is refused, before anything is written, when its layout is a bomb's or its
@@ -255,24 +179,29 @@ bool IsZipArchive(const std::string& archivePath) {
 }
 
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
-                                   const std::string& destinationFolder) {
+                                   const std::string& destinationFolder,
+                                   const ExtractionTuning& tuning) {
   UniqueFd destination(open(destinationFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!destination.Valid()) {
     ThrowSystemError("cannot open the destination folder " + destinationFolder);
   }
   UniqueFd archiveFd = OpenArchive(archivePath);
   CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
-  ExtractionReport report;
-  report.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
-  if (report.refusal || directory.entries.empty()) return report;
+  ExtractionReport refused;
+  refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
+  if (refused.refusal || directory.entries.empty()) return refused;
   ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
-  std::vector<char> buffer(kBlockSize);
-  PendingFolderTimes folderTimes(destination.Get());
-  Run run{directory, 0, reader, destination.Get(), report, folderTimes, buffer};
-  EntryHeader header;
-  while (ExtractNextEntry(run, header)) {
-  }
-  return report;
+  std::size_t workers = ChooseWorkers(directory, tuning);
+  std::vector<EntryRange> ranges = PlanRanges(directory.entries, workers);
+  SharedExtraction shared{archiveFd.Get(), directory,           destination.Get(),
+                          ranges,          {},                  RangeQueue(ranges.size()),
+                          tuning.inMemoryLimit};
+  shared.outcomes.resize(ranges.size());
+  for (std::size_t k = 0; k < ranges.size(); ++k) shared.outcomes[k].notAttemptedFrom = ranges[k].begin;
+  std::vector<std::vector<FolderTime>> times(workers);
+  RunWorkers(shared, reader, times);
+  ApplyFolderTimes(destination.Get(), times);
+  return MergeOutcomes(shared);
 }
 
 }  // namespace zipdrop

@@ -1,6 +1,7 @@
 // Extraction of a ZIP archive into a folder: what "CopyHere" does on POSIX.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,12 +63,22 @@ struct ExtractionReport {
 /// True when the path names a regular file that the ZIP reader can open as an archive.
 bool IsZipArchive(const std::string& archivePath);
 
+/// How an extraction is carried out. The defaults suit the machine and the archive; tests set
+/// them to run the parallel path on small archives.
+struct ExtractionTuning {
+  std::size_t workers = 0;  // Threads, each with its own reader; 0 lets the archive's size and
+                            // the machine's cores decide.
+  std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Entries up to this size are decoded whole
+                                                  // in memory; larger ones are streamed.
+};
+
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
 /// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
 /// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
 /// no link is created or followed, and nothing that already exists is replaced.
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
-                                   const std::string& destinationFolder);
+                                   const std::string& destinationFolder,
+                                   const ExtractionTuning& tuning = {});
 
 /// The one summary that goes to standard error, in Japanese; empty when nothing was skipped or
 /// refused.
