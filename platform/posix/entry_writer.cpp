@@ -36,9 +36,11 @@ SkipReason ReasonForPathError(int error) {
 }
 
 // Opens (creating where missing) the first `count` components of path as folders, one at a time,
-// so that each one is checked to be a real folder inside the destination.
+// so that each one is checked to be a real folder inside the destination. Folders created on the
+// way, without an entry of their own, go into made.
 std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, size_t count,
-                                      mode_t lastMode, UniqueFd& folder, bool& lastCreated) {
+                                      mode_t lastMode, UniqueFd& folder, bool& lastCreated,
+                                      MadeFolders& made, bool lastIsImplicit) {
   // Most entries land in folders that exist already: one openat2 call checks the whole path.
   if (count > 0) {
     folder = OpenBeneath(destinationFd, path.Joined(count), O_RDONLY | O_DIRECTORY);
@@ -51,6 +53,7 @@ std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, 
     mode_t mode = (i + 1 == count) ? lastMode : kImplicitFolderMode;
     UniqueFd child = OpenOrCreateFolder(folder.Get(), path.components[i], mode, lastCreated);
     if (!child.Valid()) return ReasonForPathError(errno);
+    if (lastCreated && (i + 1 < count || lastIsImplicit)) made.Add(path.Joined(i + 1));
     folder = std::move(child);
   }
   return std::nullopt;
@@ -109,7 +112,7 @@ std::optional<SkipReason> FolderCache::OpenParent(const EntryPath& path, int& fo
     path_.clear();
     bool created = false;
     if (auto reason = OpenFolders(destinationFd_, path, count, kImplicitFolderMode, folder_,
-                                  created)) {
+                                  created, made_, true)) {
       folder_.Reset();
       return reason;
     }
@@ -147,12 +150,35 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   return Finish(file, attributes, path.components.back());
 }
 
+void MadeFolders::Add(std::string path) {
+  std::lock_guard lock(mutex_);
+  paths_.insert(std::move(path));
+}
+
+bool MadeFolders::Take(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  return paths_.erase(path) > 0;
+}
+
 std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
-                                           mode_t permissions, bool& created) {
+                                           mode_t permissions, bool& created, MadeFolders& made) {
   UniqueFd folder;
   created = false;
-  return OpenFolders(destinationFd, path, path.components.size(), PlainPermissions(permissions),
-                     folder, created);
+  if (auto reason = OpenFolders(destinationFd, path, path.components.size(),
+                                PlainPermissions(permissions), folder, created, made, false)) {
+    return reason;
+  }
+  // A folder made on the way to a file that came first, here or in another worker, is still this
+  // entry's: it takes the entry's permissions. It was made with 0777 under the umask, so masking
+  // with its own mode applies the umask without reading it, which would race with other threads.
+  if (!created && made.Take(path.Joined())) {
+    struct stat status;
+    if (fstat(folder.Get(), &status) == 0) {
+      fchmod(folder.Get(), PlainPermissions(permissions) & status.st_mode & 0777);
+    }
+    created = true;
+  }
+  return std::nullopt;
 }
 
 void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <mutex>
 #include <span>
 #include <string>
+#include <unordered_set>
 
 #include "platform/posix/archive_reader.h"
 #include "platform/posix/entry_names.h"
@@ -24,13 +26,27 @@ struct EntryAttributes {
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
 };
 
+/// The folders this run created on the way to files, before (or without) their own entry. A folder
+/// entry met later, even by another worker, still owns such a folder: it gives the folder its
+/// permissions and time as if it had made it. Shared by the workers, so it locks.
+class MadeFolders {
+ public:
+  void Add(std::string path);
+  /// Whether the folder at path was made on the way to a file; true only once per path.
+  bool Take(const std::string& path);
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<std::string> paths_;
+};
+
 /// The folder that the previous file went into, kept open for the next file. Archives usually list
 /// a folder's files together, and each reopening walks the whole path again. The folder was
 /// checked to lie beneath the destination, through no link, when it was opened, exactly as a
 /// fresh open would check it.
 class FolderCache {
  public:
-  explicit FolderCache(int destinationFd) : destinationFd_(destinationFd) {}
+  FolderCache(int destinationFd, MadeFolders& made) : destinationFd_(destinationFd), made_(made) {}
   FolderCache(const FolderCache&) = delete;
   FolderCache& operator=(const FolderCache&) = delete;
 
@@ -40,6 +56,7 @@ class FolderCache {
 
  private:
   int destinationFd_;
+  MadeFolders& made_;
   std::string path_;  // The folder part of the last path, joined with '/'.
   UniqueFd folder_;
 };
@@ -57,9 +74,10 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
                                            std::span<const char> content);
 
 /// Creates the folder at path (and the folders on the way), or merges into it when it exists.
-/// created tells whether the folder itself was made by this call.
+/// created tells whether the folder itself was made by this run: by this call, or on the way to
+/// a file (then it takes the permissions now).
 std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
-                                           mode_t permissions, bool& created);
+                                           mode_t permissions, bool& created, MadeFolders& made);
 
 /// Sets a folder's modification time, opening it without following links. Failures are ignored:
 /// a time is not worth more than the content already written.

@@ -66,7 +66,7 @@ class Worker {
         reader_(reader),
         times_(times),
         decoder_(shared.archiveFd),
-        folders_(shared.destinationFd),
+        folders_(shared.destinationFd, shared.madeFolders),
         buffer_(kBlockSize) {}
 
   void Run() {
@@ -177,7 +177,8 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, const En
   mode_t permissions = PermissionsOf(header_, entry);
   if (header_.type != AE_IFDIR) return WriteFile(entry, path, permissions);
   bool created = false;
-  auto reason = WriteFolderEntry(shared_.destinationFd, path, permissions, created);
+  auto reason = WriteFolderEntry(shared_.destinationFd, path, permissions, created,
+                                 shared_.madeFolders);
   if (created) {
     ++outcome_->report.foldersCreated;
     if (header_.mtime) times_.push_back({path.Joined(), *header_.mtime});

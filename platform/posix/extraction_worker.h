@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/central_directory.h"
+#include "platform/posix/entry_writer.h"
 #include "platform/posix/extraction_plan.h"
 #include "platform/posix/zip_extractor.h"
 
@@ -39,6 +40,7 @@ struct SharedExtraction {
   std::vector<RangeOutcome> outcomes;
   RangeQueue queue;
   std::uint64_t inMemoryLimit;
+  MadeFolders madeFolders;
 };
 
 class ArchiveReader;

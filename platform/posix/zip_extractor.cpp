@@ -195,7 +195,8 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   std::vector<EntryRange> ranges = PlanRanges(directory.entries, workers);
   SharedExtraction shared{archiveFd.Get(), directory,           destination.Get(),
                           ranges,          {},                  RangeQueue(ranges.size()),
-                          tuning.inMemoryLimit};
+                          tuning.inMemoryLimit,
+                          {}};
   shared.outcomes.resize(ranges.size());
   for (std::size_t k = 0; k < ranges.size(); ++k) shared.outcomes[k].notAttemptedFrom = ranges[k].begin;
   std::vector<std::vector<FolderTime>> times(workers);
