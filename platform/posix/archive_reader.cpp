@@ -56,7 +56,10 @@ UniqueArchive::~UniqueArchive() {
   if (archive_) archive_read_free(archive_);
 }
 
-Utf8Locale::Utf8Locale() : locale_(newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
+// Only the character type matters to libarchive's conversions; loading the other categories would
+// cost a dozen file look-ups per reader.
+Utf8Locale::Utf8Locale()
+    : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
 
 Utf8Locale::~Utf8Locale() {
   if (locale_) freelocale(locale_);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 
@@ -61,6 +62,25 @@ int OpenByComponents(int dirFd, std::string_view path, int flags, mode_t mode) {
   }
 }
 
+// Random numbers for temporary names, from a generator per thread seeded once by the kernel: one
+// getrandom call per file would be a tenth of the system calls of a small file. The names need
+// not be secret, since O_EXCL is what stops a planted name; being unguessable only keeps another
+// program from making every attempt collide.
+bool NextRandom(std::uint64_t& value) {
+  thread_local std::uint64_t state = 0;
+  thread_local bool seeded = false;
+  if (!seeded) {
+    if (getrandom(&state, sizeof state, 0) != sizeof state) return false;
+    seeded = true;
+  }
+  // splitmix64: every seed gives a full-period sequence of well-mixed values.
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  value = z ^ (z >> 31);
+  return true;
+}
+
 }  // namespace
 
 void ForceFallbacks(Fallbacks fallbacks) {
@@ -93,10 +113,12 @@ bool NameExists(int dirFd, const std::string& name) {
 TemporaryFile::TemporaryFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6];
-    if (getrandom(random, sizeof random, 0) != sizeof random) return;
+    std::uint64_t random = 0;
+    if (!NextRandom(random)) return;
     name_ = ".zipdrop-";
-    for (unsigned char byte : random) name_ += kLetters[byte % (sizeof kLetters - 1)];
+    for (int i = 0; i < 8; ++i, random >>= 6) {
+      name_ += kLetters[(random & 63) % (sizeof kLetters - 1)];
+    }
     name_ += ".part";
     // O_EXCL makes the create fail rather than open whatever already has the name, a symlink
     // planted there included.

@@ -8,8 +8,28 @@ find_package(Threads REQUIRED)
 file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
 target_include_directories(zipdrop_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBARCHIVE PkgConfig::LIBDEFLATE
-                      Threads::Threads)
+# zipdrop runs once per dropped file, so its start-up counts. libarchive's shared library loads
+# libxml2 and ICU (tens of megabytes) for formats we never read; its static archive brings only
+# the ZIP reader and what that needs, and --as-needed drops the libraries nothing calls.
+# Where a library it needs has no development files, the shared library is linked instead.
+find_library(ZIPDROP_LIBARCHIVE_STATIC NAMES libarchive.a)
+set(zipdrop_archive_dependencies ${LIBARCHIVE_STATIC_LIBRARIES})
+list(REMOVE_ITEM zipdrop_archive_dependencies archive)
+foreach(dependency IN LISTS zipdrop_archive_dependencies)
+  find_library(ZIPDROP_FOUND_${dependency} NAMES ${dependency})
+  if(NOT ZIPDROP_FOUND_${dependency})
+    set(ZIPDROP_LIBARCHIVE_STATIC "")
+  endif()
+endforeach()
+if(ZIPDROP_LIBARCHIVE_STATIC)
+  target_include_directories(zipdrop_platform PUBLIC ${LIBARCHIVE_INCLUDE_DIRS})
+  target_link_options(zipdrop_platform INTERFACE LINKER:--as-needed)
+  target_link_libraries(zipdrop_platform PUBLIC ${ZIPDROP_LIBARCHIVE_STATIC}
+                        ${zipdrop_archive_dependencies})
+else()
+  target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBARCHIVE)
+endif()
+target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBDEFLATE Threads::Threads)
 
 add_executable(zipdrop app/main_posix.cpp)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
