@@ -15,6 +15,11 @@ constexpr std::uint64_t kParallelThreshold = 16 * 1024 * 1024;
 // headers of the others' ranges stays a small part of its work.
 constexpr std::size_t kRangesPerWorker = 8;
 constexpr std::size_t kMostWorkers = 8;
+// Each worker's libarchive reader keeps its own copy of the central directory, about 200 bytes
+// per entry. Together they get this much; past it, fewer readers keep the peak memory bounded
+// (at some cost in speed) for archives of a hundred thousand entries and more.
+constexpr std::uint64_t kReaderBytesPerEntry = 200;
+constexpr std::uint64_t kReadersBudget = 32 * 1024 * 1024;
 
 std::uint64_t TotalCost(const std::vector<CentralEntry>& entries) {
   std::uint64_t total = 0;
@@ -54,7 +59,9 @@ std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std
 
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores) {
   if (cores <= 1 || entries.size() < 2 || TotalCost(entries) < kParallelThreshold) return 1;
-  return std::min({cores, kMostWorkers, entries.size()});
+  std::uint64_t affordable = kReadersBudget / (entries.size() * kReaderBytesPerEntry);
+  std::size_t readers = static_cast<std::size_t>(std::max<std::uint64_t>(1, affordable));
+  return std::min({cores, kMostWorkers, entries.size(), readers});
 }
 
 std::optional<std::size_t> RangeQueue::Claim() {

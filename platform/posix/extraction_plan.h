@@ -27,7 +27,8 @@ std::uint64_t EstimatedCost(const CentralEntry& entry);
 std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std::size_t workers);
 
 /// How many workers the archive is worth: one for small archives, where starting threads and
-/// readers costs more than it saves, up to `cores` for large ones.
+/// readers costs more than it saves, up to `cores` for large ones; fewer for archives with so
+/// many entries that each reader's copy of the directory would strain the memory budget.
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores);
 
 /// Why the workers stopped early.
