@@ -24,8 +24,12 @@ endforeach()
 if(ZIPDROP_LIBARCHIVE_STATIC)
   target_include_directories(zipdrop_platform PUBLIC ${LIBARCHIVE_INCLUDE_DIRS})
   target_link_options(zipdrop_platform INTERFACE LINKER:--as-needed)
+  set(zipdrop_archive_libraries "")
+  foreach(dependency IN LISTS zipdrop_archive_dependencies)
+    list(APPEND zipdrop_archive_libraries ${ZIPDROP_FOUND_${dependency}})
+  endforeach()
   target_link_libraries(zipdrop_platform PUBLIC ${ZIPDROP_LIBARCHIVE_STATIC}
-                        ${zipdrop_archive_dependencies})
+                        ${zipdrop_archive_libraries})
 else()
   target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBARCHIVE)
 endif()
@@ -33,3 +37,8 @@ target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBDEFLATE Threads::Thr
 
 add_executable(zipdrop app/main_posix.cpp)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
+# The C++ runtime linked in saves the loader a large library at every start. Not under the
+# sanitizers, which must see every allocation through the shared runtime.
+if(NOT ZIPDROP_SANITIZE)
+  target_link_options(zipdrop PRIVATE -static-libstdc++ -static-libgcc)
+endif()
