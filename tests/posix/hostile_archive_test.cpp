@@ -44,14 +44,7 @@ class HostileArchiveTest : public ::testing::Test {
   }
 
   // Every name the destination holds, hidden temporary files included.
-  std::vector<std::string> Extracted() const {
-    std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(out_)) {
-      names.push_back(fs::relative(item.path(), out_).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Extracted() const { return testing::ListTree(out_); }
 
   mode_t ModeOf(const std::string& name) const {
     struct stat status {};

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
 
 namespace zipdrop {
@@ -23,16 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ZipBuilder;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 struct RunResult {
   int exitStatus = -1;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,17 @@ inline void WriteFile(const std::string& path, const std::string& content, mode_
 inline std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+/// Every name below root, relative to it and sorted, hidden files included; links are listed,
+/// not followed.
+inline std::vector<std::string> ListTree(const std::string& root) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+    names.push_back(std::filesystem::relative(item.path(), root).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 /// A shell script that writes each of its arguments, followed by a NUL byte, to recordPath.

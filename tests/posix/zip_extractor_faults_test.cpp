@@ -8,6 +8,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/zip_extractor.h"
+#include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
 
 namespace zipdrop {
@@ -29,14 +30,7 @@ class ScratchFolder : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   // Every name the destination holds, hidden temporary files included.
-  std::vector<std::string> Extracted() const {
-    std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(out_)) {
-      names.push_back(fs::relative(item.path(), out_).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Extracted() const { return testing::ListTree(out_); }
 
   fs::path root_, out_;
   std::string archive_;

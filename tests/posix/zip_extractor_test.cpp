@@ -9,6 +9,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/beneath.h"
+#include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
 
 namespace zipdrop {
@@ -18,25 +19,11 @@ namespace fs = std::filesystem;
 using testing::ZipBuilder;
 using testing::ZipEntrySpec;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+using testing::ListTree;
+using testing::ReadFile;
 
 void WriteFile(const fs::path& path, const std::string& content) {
-  ZipBuilder::WriteBytes(path.string(), content);
-}
-
-// Every name under root, relative to it, symlinks not followed.
-std::vector<std::string> ListTree(const fs::path& root) {
-  std::vector<std::string> names;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    names.push_back(fs::relative(item.path(), root).string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  testing::WriteFile(path, content);
 }
 
 // A fresh folder per test with the archive beside an empty destination "out" and a folder
