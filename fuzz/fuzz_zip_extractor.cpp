@@ -12,7 +12,7 @@
 #include "fuzz/fuzz_invariant.h"
 #include "fuzz/fuzz_sandbox.h"
 #include "platform/platform_services.h"
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/zip_extractor.h"
 
 namespace {
 

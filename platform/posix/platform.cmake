@@ -1,39 +1,15 @@
 # The POSIX stand-ins for the Windows services, and the native program.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
-# libdeflate decodes the entries small enough to be held in memory, about twice as fast as zlib.
-pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
-find_package(Threads REQUIRED)
+# The one translation of errno into PlatformError, shared by the extractor and the platform.
+add_library(zipdrop_posix_error STATIC ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp)
+target_include_directories(zipdrop_posix_error PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+
+include(${CMAKE_CURRENT_LIST_DIR}/extractor/extractor.cmake)
 
 file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+list(REMOVE_ITEM zipdrop_posix_sources ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp)
 add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
 target_include_directories(zipdrop_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-# zipdrop runs once per dropped file, so its start-up counts. libarchive's shared library loads
-# libxml2 and ICU (tens of megabytes) for formats we never read; its static archive brings only
-# the ZIP reader and what that needs, and --as-needed drops the libraries nothing calls.
-# Where a library it needs has no development files, the shared library is linked instead.
-find_library(ZIPDROP_LIBARCHIVE_STATIC NAMES libarchive.a)
-set(zipdrop_archive_dependencies ${LIBARCHIVE_STATIC_LIBRARIES})
-list(REMOVE_ITEM zipdrop_archive_dependencies archive)
-foreach(dependency IN LISTS zipdrop_archive_dependencies)
-  find_library(ZIPDROP_FOUND_${dependency} NAMES ${dependency})
-  if(NOT ZIPDROP_FOUND_${dependency})
-    set(ZIPDROP_LIBARCHIVE_STATIC "")
-  endif()
-endforeach()
-if(ZIPDROP_LIBARCHIVE_STATIC)
-  target_include_directories(zipdrop_platform PUBLIC ${LIBARCHIVE_INCLUDE_DIRS})
-  target_link_options(zipdrop_platform INTERFACE LINKER:--as-needed)
-  set(zipdrop_archive_libraries "")
-  foreach(dependency IN LISTS zipdrop_archive_dependencies)
-    list(APPEND zipdrop_archive_libraries ${ZIPDROP_FOUND_${dependency}})
-  endforeach()
-  target_link_libraries(zipdrop_platform PUBLIC ${ZIPDROP_LIBARCHIVE_STATIC}
-                        ${zipdrop_archive_libraries})
-else()
-  target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBARCHIVE)
-endif()
-target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBDEFLATE Threads::Threads)
+target_link_libraries(zipdrop_platform PUBLIC zipdrop_extractor)
 
 add_executable(zipdrop app/main_posix.cpp)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)

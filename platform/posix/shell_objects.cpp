@@ -9,7 +9,7 @@
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/text_encoding.h"
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/zip_extractor.h"
 
 namespace zipdrop {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/entry_names.h"
+#include "platform/posix/extractor/entry_names.h"
 
 #include <gtest/gtest.h>
 

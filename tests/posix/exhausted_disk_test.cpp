@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"

@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
 

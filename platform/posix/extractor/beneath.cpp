@@ -1,4 +1,4 @@
-#include "platform/posix/beneath.h"
+#include "platform/posix/extractor/beneath.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/extraction_plan.h"
+#include "platform/posix/extractor/extraction_plan.h"
 
 #include <algorithm>
 
@@ -9,18 +9,12 @@ namespace {
 // Creating, writing, timing, closing and renaming one file costs about as much as writing this
 // many bytes, as measured on ext4 with small files.
 constexpr std::uint64_t kCostPerEntry = 64 * 1024;
-// Below this much estimated work a second worker does not pay for its thread and its reader.
+// Below this much estimated work a second worker does not pay for its thread.
 constexpr std::uint64_t kParallelThreshold = 16 * 1024 * 1024;
-// Ranges per worker: enough for an even finish, few enough that each worker's walk over the
-// headers of the others' ranges stays a small part of its work.
+// Ranges per worker: enough for an even finish, few enough that each worker still writes long runs
+// of neighbouring entries.
 constexpr std::size_t kRangesPerWorker = 8;
 constexpr std::size_t kMostWorkers = 8;
-// Each worker's libarchive reader keeps its own copy of the central directory, about 200 bytes
-// per entry. Together they get this much; past it, fewer readers keep the peak memory bounded
-// (at some cost in speed) for archives of a hundred thousand entries and more.
-constexpr std::uint64_t kReaderBytesPerEntry = 200;
-constexpr std::uint64_t kReadersBudget = 32 * 1024 * 1024;
-
 std::uint64_t TotalCost(const std::vector<CentralEntry>& entries) {
   std::uint64_t total = 0;
   for (const CentralEntry& entry : entries) total += EstimatedCost(entry);
@@ -59,9 +53,7 @@ std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std
 
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores) {
   if (cores <= 1 || entries.size() < 2 || TotalCost(entries) < kParallelThreshold) return 1;
-  std::uint64_t affordable = kReadersBudget / (entries.size() * kReaderBytesPerEntry);
-  std::size_t readers = static_cast<std::size_t>(std::max<std::uint64_t>(1, affordable));
-  return std::min({cores, kMostWorkers, entries.size(), readers});
+  return std::min({cores, kMostWorkers, entries.size()});
 }
 
 std::optional<std::size_t> RangeQueue::Claim() {

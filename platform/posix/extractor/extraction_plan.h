@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "platform/posix/central_directory.h"
+#include "platform/posix/extractor/central_directory.h"
 
 namespace zipdrop {
 
-/// Entries [begin, end) in the order of the central directory as the pre-scan sorted it.
+/// Entries [begin, end) in the order of the directory, sorted by where their data lies.
 struct EntryRange {
   std::size_t begin = 0;
   std::size_t end = 0;
@@ -26,9 +26,9 @@ std::uint64_t EstimatedCost(const CentralEntry& entry);
 /// Consecutive entries stay together, which keeps the folders a worker writes into the same.
 std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std::size_t workers);
 
-/// How many workers the archive is worth: one for small archives, where starting threads and
-/// readers costs more than it saves, up to `cores` for large ones; fewer for archives with so
-/// many entries that each reader's copy of the directory would strain the memory budget.
+/// How many workers the archive is worth: one for small archives, where starting threads costs
+/// more than it saves, up to `cores` for large ones. The workers share the one directory, so
+/// their number costs no memory per entry.
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores);
 
 /// Why the workers stopped early.

@@ -1,40 +1,35 @@
-#include "platform/posix/deflate_decoder.h"
+#include "platform/posix/extractor/deflate_decoder.h"
 
 #include <libdeflate.h>
 
 #include "platform/platform_services.h"
+#include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
 
 namespace {
 
-constexpr std::uint16_t kStored = 0;
-constexpr std::uint16_t kDeflated = 8;
-
 // DEFLATE never needs more than a few bytes per 64 KiB block beyond the data itself (stored
-// blocks); an entry that claims much more compressed bytes than that is left to libarchive rather
-// than read into memory.
+// blocks); an entry that claims much more compressed bytes than that is left to the streaming
+// decoders rather than read into memory.
 std::uint64_t LargestDeflateSize(std::uint64_t uncompressed) {
   return uncompressed + uncompressed / 1024 + 1024;
 }
 
 }  // namespace
 
-UniqueDecompressor::UniqueDecompressor() : decompressor_(libdeflate_alloc_decompressor()) {
+InMemoryDecoder::InMemoryDecoder(int archiveFd)
+    : archiveFd_(archiveFd),
+      decompressor_(libdeflate_alloc_decompressor(), libdeflate_free_decompressor) {
   if (!decompressor_) throw PlatformError("cannot set up the DEFLATE decoder");
 }
 
-UniqueDecompressor::~UniqueDecompressor() { libdeflate_free_decompressor(decompressor_); }
-
 bool FitsInMemory(const CentralEntry& entry, std::uint64_t limit) {
   if (entry.IsEncrypted() || entry.uncompressedSize > limit) return false;
-  if (entry.method == kStored) return entry.compressedSize == entry.uncompressedSize;
-  return entry.method == kDeflated &&
+  if (entry.method == kMethodStored) return entry.compressedSize == entry.uncompressedSize;
+  return entry.method == kMethodDeflate &&
          entry.compressedSize <= LargestDeflateSize(entry.uncompressedSize);
-}
-
-std::uint32_t Crc32(std::span<const char> bytes, std::uint32_t crc) {
-  return libdeflate_crc32(crc, bytes.data(), bytes.size());
 }
 
 bool InMemoryDecoder::ReadRaw(const CentralEntry& entry, std::vector<char>& into) {
@@ -46,7 +41,7 @@ bool InMemoryDecoder::ReadRaw(const CentralEntry& entry, std::vector<char>& into
 
 std::optional<std::span<const char>> InMemoryDecoder::Decode(const CentralEntry& entry) {
   std::span<const char> content;
-  if (entry.method == kStored) {
+  if (entry.method == kMethodStored) {
     if (!ReadRaw(entry, plain_)) return std::nullopt;
     content = plain_;
   } else {
@@ -55,12 +50,12 @@ std::optional<std::span<const char>> InMemoryDecoder::Decode(const CentralEntry&
     // Without a place for the actual size, libdeflate fails unless the stream decodes to exactly
     // the declared size: data that a lying header understates or overstates never gets through.
     libdeflate_result result =
-        libdeflate_deflate_decompress(decompressor_.Get(), compressed_.data(), compressed_.size(),
+        libdeflate_deflate_decompress(decompressor_.get(), compressed_.data(), compressed_.size(),
                                       plain_.data(), plain_.size(), nullptr);
     if (result != LIBDEFLATE_SUCCESS) return std::nullopt;
     content = plain_;
   }
-  if (Crc32(content) != entry.crc) return std::nullopt;
+  if (ZipCrc32(std::string_view(content.data(), content.size())) != entry.crc) return std::nullopt;
   return content;
 }
 

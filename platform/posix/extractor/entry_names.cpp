@@ -1,4 +1,4 @@
-#include "platform/posix/entry_names.h"
+#include "platform/posix/extractor/entry_names.h"
 
 #include <iconv.h>
 #include <limits.h>

@@ -12,12 +12,20 @@
 #include <string>
 #include <unordered_set>
 
-#include "platform/posix/archive_reader.h"
-#include "platform/posix/entry_names.h"
+#include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/extractor/extraction_report.h"
 #include "platform/posix/unique_fd.h"
-#include "platform/posix/zip_extractor.h"
 
 namespace zipdrop {
+
+/// The source of one entry's content, one block at a time.
+class EntryData {
+ public:
+  virtual ~EntryData() = default;
+  /// Fills the buffer with the next bytes: the count, 0 at the end, -1 when the data is damaged,
+  /// encrypted or compressed in a way the reader does not know.
+  virtual std::ptrdiff_t Read(char* buffer, std::size_t size) = 0;
+};
 
 /// The attributes of one entry that the written file or folder takes.
 struct EntryAttributes {

@@ -1,11 +1,10 @@
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/zip_extractor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <optional>
@@ -13,34 +12,20 @@
 #include <vector>
 
 #include "platform/platform_services.h"
-#include "platform/posix/archive_reader.h"
-#include "platform/posix/beneath.h"
-#include "platform/posix/central_directory.h"
-#include "platform/posix/entry_names.h"
-#include "platform/posix/entry_writer.h"
-#include "platform/posix/extraction_plan.h"
-#include "platform/posix/extraction_worker.h"
+#include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/entry_layout.h"
+#include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/extractor/entry_writer.h"
+#include "platform/posix/extractor/extraction_plan.h"
+#include "platform/posix/extractor/extraction_worker.h"
 #include "platform/posix/posix_error.h"
+#include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
 
 namespace {
 
 constexpr std::size_t kNamesKept = 3;
-
-// Adds what one range skipped to the whole report. Ranges are merged in the order of the
-// entries, so the names kept are the first ones, as a single pass would have kept them.
-void MergeSkipped(ExtractionReport& into, const ExtractionReport::Skipped& skipped) {
-  auto found = std::find_if(into.skipped.begin(), into.skipped.end(),
-                            [&](const auto& s) { return s.reason == skipped.reason; });
-  if (found == into.skipped.end()) {
-    found = into.skipped.insert(into.skipped.end(), {skipped.reason, 0, {}});
-  }
-  found->count += skipped.count;
-  for (const std::string& name : skipped.names) {
-    if (found->names.size() < kNamesKept) found->names.push_back(name);
-  }
-}
 
 // After a full disk stopped the work, every entry not attempted is counted as not extracted.
 void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
@@ -54,40 +39,42 @@ void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report)
   }
 }
 
+// Ranges are merged in the order of the entries, so the names kept are the first ones, as a
+// single pass would have kept them.
 ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   ExtractionReport report;
-  for (const RangeOutcome& outcome : shared.outcomes) {
-    report.filesWritten += outcome.report.filesWritten;
-    report.foldersCreated += outcome.report.foldersCreated;
-    for (const auto& skipped : outcome.report.skipped) MergeSkipped(report, skipped);
-  }
+  for (const RangeOutcome& outcome : shared.outcomes) report.Merge(outcome.report);
   if (shared.queue.Reason() == StopReason::kDiskFull) CountNotAttempted(shared, report);
-  // The entries past a damaged spot are lost together, as one.
-  if (shared.queue.Reason() == StopReason::kDamaged) report.Skip(SkipReason::kArchiveDamaged, "");
   return report;
 }
 
-// Runs the extra workers on threads of their own, each with its own reader, and the first one on
-// this thread with the reader already made here. An exception in a worker is carried over to this
-// thread once all have finished.
-void RunWorkers(SharedExtraction& shared, ArchiveReader& reader,
-                std::vector<std::vector<FolderTime>>& times) {
+// Entries lost with the damaged part of an archive are reported as one, named when the local
+// header of the first one could still be read.
+void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
+  if (!directory.damaged) return;
+  std::string name = directory.firstLostName.empty()
+                         ? std::string()
+                         : DecodeEntryName(directory.firstLostName);
+  report.Skip(SkipReason::kArchiveDamaged, name);
+}
+
+// Runs the extra workers on threads of their own and the first one on this thread. An exception
+// in a worker is carried over to this thread once all have finished.
+void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderTime>>& times) {
   std::vector<std::exception_ptr> failures(times.size());
   {
     std::vector<std::jthread> threads;
     for (std::size_t w = 1; w < times.size(); ++w) {
       threads.emplace_back([&, w] {
         try {
-          ArchiveReader own(shared.archiveFd, shared.directory.prefixLength,
-                            shared.directory.ArchiveEnd());
-          RunWorker(shared, own, times[w]);
+          RunWorker(shared, times[w]);
         } catch (...) {
           failures[w] = std::current_exception();
           shared.queue.Stop(StopReason::kDamaged);
         }
       });
     }
-    RunWorker(shared, reader, times[0]);
+    RunWorker(shared, times[0]);
   }
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);
@@ -101,10 +88,10 @@ void ApplyFolderTimes(int destinationFd, const std::vector<std::vector<FolderTim
   }
 }
 
-// libarchive turns each entry's DOS time into a time_t with mktime. With TZ unset, glibc's mktime
-// checks /etc/localtime again on every call, inside a lock that all threads share, and the
-// workers spent more time waiting on each other there than writing. Naming the same default zone
-// explicitly lets glibc load it once. Done before any worker starts, as setenv is not thread-safe.
+// DOS times are local times, turned into time_t with mktime. With TZ unset, glibc's mktime checks
+// /etc/localtime again on every call, inside a lock that all threads share, and the workers spent
+// more time waiting on each other there than writing. Naming the same default zone explicitly
+// lets glibc load it once. Done before any worker starts, as setenv is not thread-safe.
 void PinTimeZone() {
   if (getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
 }
@@ -112,6 +99,18 @@ void PinTimeZone() {
 std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
   if (tuning.workers > 0) return tuning.workers;
   return WorkersFor(directory.entries, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+std::optional<Refusal> CheckFreeSpace(const CentralDirectory& directory, int destinationFd) {
+  struct statvfs space;
+  // Some file systems (FUSE ones among them) report no sizes at all; nothing can be judged then.
+  if (fstatvfs(destinationFd, &space) != 0 || space.f_blocks == 0) return std::nullopt;
+  std::uint64_t available = space.f_bavail;
+  std::uint64_t blockSize = space.f_frsize;
+  std::uint64_t free = available > UINT64_MAX / blockSize ? UINT64_MAX : available * blockSize;
+  std::uint64_t needed = directory.DeclaredTotalSize();
+  if (needed > free) return Refusal{RefusalReason::kNotEnoughSpace, needed, free};
+  return std::nullopt;
 }
 
 // The whole archive is refused, before anything is written, when its layout is a bomb's or its
@@ -126,15 +125,7 @@ std::optional<Refusal> CheckBeforeWriting(int archiveFd, CentralDirectory& direc
     case LayoutProblem::kNone:
       break;
   }
-  struct statvfs space;
-  // Some file systems (FUSE ones among them) report no sizes at all; nothing can be judged then.
-  if (fstatvfs(destinationFd, &space) != 0 || space.f_blocks == 0) return std::nullopt;
-  std::uint64_t available = space.f_bavail;
-  std::uint64_t blockSize = space.f_frsize;
-  std::uint64_t free = available > UINT64_MAX / blockSize ? UINT64_MAX : available * blockSize;
-  std::uint64_t needed = directory.DeclaredTotalSize();
-  if (needed > free) return Refusal{RefusalReason::kNotEnoughSpace, needed, free};
-  return std::nullopt;
+  return CheckFreeSpace(directory, destinationFd);
 }
 
 // Opens the archive for reading. O_NONBLOCK keeps a FIFO put in its place from hanging the open.
@@ -155,32 +146,12 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
-void ExtractionReport::Skip(SkipReason reason, const std::string& name) {
-  auto found = std::find_if(skipped.begin(), skipped.end(),
-                            [&](const Skipped& s) { return s.reason == reason; });
-  if (found == skipped.end()) found = skipped.insert(skipped.end(), Skipped{reason, 0, {}});
-  ++found->count;
-  if (found->names.size() < kNamesKept && !name.empty()) {
-    found->names.push_back(PrintableName(name));
-  }
-}
-
-std::uint64_t ExtractionReport::SkippedFor(SkipReason reason) const {
-  for (const Skipped& s : skipped) {
-    if (s.reason == reason) return s.count;
-  }
-  return 0;
-}
-
 bool IsZipArchive(const std::string& archivePath) {
   if (!IsRegularFile(archivePath)) return false;
   try {
     UniqueFd archiveFd = OpenArchive(archivePath);
-    CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
-    if (directory.entries.empty()) return true;
-    ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
-    EntryHeader header;
-    return reader.NextEntry(header) != ReadStatus::kDamaged;
+    ReadCentralDirectory(archiveFd.Get());
+    return true;
   } catch (const PlatformError&) {
     return false;
   }
@@ -197,21 +168,17 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
   ExtractionReport refused;
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
-  if (refused.refusal || directory.entries.empty()) return refused;
+  if (refused.refusal) return refused;
   PinTimeZone();
-  ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
   std::size_t workers = ChooseWorkers(directory, tuning);
-  std::vector<EntryRange> ranges = PlanRanges(directory.entries, workers);
-  SharedExtraction shared{archiveFd.Get(), directory,           destination.Get(),
-                          ranges,          {},                  RangeQueue(ranges.size()),
-                          tuning.inMemoryLimit,
-                          {}};
-  shared.outcomes.resize(ranges.size());
-  for (std::size_t k = 0; k < ranges.size(); ++k) shared.outcomes[k].notAttemptedFrom = ranges[k].begin;
+  SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
+                          PlanRanges(directory.entries, workers), tuning.inMemoryLimit);
   std::vector<std::vector<FolderTime>> times(workers);
-  RunWorkers(shared, reader, times);
+  RunWorkers(shared, times);
   ApplyFolderTimes(destination.Get(), times);
-  return MergeOutcomes(shared);
+  ExtractionReport report = MergeOutcomes(shared);
+  ReportDamage(directory, report);
+  return report;
 }
 
 }  // namespace zipdrop

@@ -1,6 +1,6 @@
-// One of the workers that extract an archive's entries in parallel. Each has its own libarchive
-// reader over the shared archive descriptor (read with pread only), since a reader must never be
-// used by two threads, and takes ranges of entries from a shared queue.
+// One of the workers that extract an archive's entries in parallel. Each takes ranges of entries
+// from a shared queue and reads their bytes with pread from the shared archive descriptor, with
+// decoders and buffers of its own.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/central_directory.h"
-#include "platform/posix/entry_writer.h"
-#include "platform/posix/extraction_plan.h"
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/entry_writer.h"
+#include "platform/posix/extractor/extraction_plan.h"
+#include "platform/posix/extractor/extraction_report.h"
 
 namespace zipdrop {
 
@@ -32,21 +32,22 @@ struct FolderTime {
 
 /// What the workers of one extraction share. Each range's outcome is written only by the worker
 /// that claimed the range.
-struct SharedExtraction {
-  int archiveFd;
+class SharedExtraction {
+ public:
+  SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
+                   std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit);
+
+  const int archiveFd;
   const CentralDirectory& directory;
-  int destinationFd;
-  std::vector<EntryRange> ranges;
-  std::vector<RangeOutcome> outcomes;
+  const int destinationFd;
+  const std::vector<EntryRange> ranges;
+  std::vector<RangeOutcome> outcomes;  // One per range.
   RangeQueue queue;
-  std::uint64_t inMemoryLimit;
+  const std::uint64_t inMemoryLimit;
   MadeFolders madeFolders;
 };
 
-class ArchiveReader;
-
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.
-/// The reader must have been made on the calling thread, over shared.archiveFd.
-void RunWorker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderTime>& times);
+void RunWorker(SharedExtraction& shared, std::vector<FolderTime>& times);
 
 }  // namespace zipdrop

@@ -1,4 +1,4 @@
-#include "platform/posix/entry_writer.h"
+#include "platform/posix/extractor/entry_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/beneath.h"
+#include "platform/posix/extractor/beneath.h"
 
 namespace zipdrop {
 

@@ -3,7 +3,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/extractor/extraction_report.h"
 
 namespace zipdrop {
 

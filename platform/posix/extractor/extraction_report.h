@@ -1,7 +1,7 @@
-// Extraction of a ZIP archive into a folder: what "CopyHere" does on POSIX.
+// The extractor's vocabulary: why an entry was skipped or an archive refused, and the report of
+// one extraction. Every part of the extractor speaks it; none of them needs the entry point.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,15 +17,15 @@ enum class SkipReason {
   kLink,             // Symlinks and hard links are never created.
   kSpecialFile,      // Devices, FIFOs and sockets.
   kEncrypted,
-  kBadHeader,        // The reader flagged the entry's header, e.g. a name it could not convert.
+  kBadHeader,        // The entry's local header is missing or cannot be read.
   kUnreadableData,   // A bad CRC, a truncated archive or a compression method we cannot read.
   kTooLarge,         // The data grew past the size the archive declared.
   kAlreadyExists,    // Something already has the name; it is left untouched.
   kBlockedPath,      // A symlink or a file stands where a folder of the path should be.
-  kNamesDisagree,    // The local header names the entry differently from the central directory.
+  kNamesDisagree,    // Kept for reports of older runs; names now come from the central directory.
   kWriteFailed,      // The file system refused for another reason.
   kDiskFull,         // No space was left: this entry and every later one, not attempted.
-  kArchiveDamaged,   // The archive could not be read past this point; later entries are lost.
+  kArchiveDamaged,   // The archive could not be read past this point; these entries are lost.
 };
 
 /// Why a whole archive was refused before anything was written.
@@ -56,29 +56,12 @@ struct ExtractionReport {
 
   /// Counts one skipped entry.
   void Skip(SkipReason reason, const std::string& name);
+  /// Adds what another report (of a part of the same archive) skipped; the names kept stay the
+  /// first ones, as long as the parts are merged in the order of their entries.
+  void Merge(const ExtractionReport& part);
   /// The number of entries skipped for the reason (0 when none).
   std::uint64_t SkippedFor(SkipReason reason) const;
 };
-
-/// True when the path names a regular file that the ZIP reader can open as an archive.
-bool IsZipArchive(const std::string& archivePath);
-
-/// How an extraction is carried out. The defaults suit the machine and the archive; tests set
-/// them to run the parallel path on small archives.
-struct ExtractionTuning {
-  std::size_t workers = 0;  // Threads, each with its own reader; 0 lets the archive's size and
-                            // the machine's cores decide.
-  std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Entries up to this size are decoded whole
-                                                  // in memory; larger ones are streamed.
-};
-
-/// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
-/// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
-/// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
-/// no link is created or followed, and nothing that already exists is replaced.
-ExtractionReport ExtractZipArchive(const std::string& archivePath,
-                                   const std::string& destinationFolder,
-                                   const ExtractionTuning& tuning = {});
 
 /// The one summary that goes to standard error, in Japanese; empty when nothing was skipped or
 /// refused.

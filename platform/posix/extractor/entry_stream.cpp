@@ -1,0 +1,98 @@
+#include "platform/posix/extractor/entry_stream.h"
+
+#include <cstring>
+
+#include "platform/posix/extractor/method_decoders.h"
+#include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/zip_records.h"
+
+namespace zipdrop {
+
+namespace {
+
+// Raw bytes are read in blocks this large: few enough preads for a fast disk, and small beside
+// the output block the writer uses.
+constexpr std::size_t kRawBlock = 256 * 1024;
+// A decoder that neither reads nor writes this many times in a row is stuck on damaged data.
+constexpr int kMostIdleSteps = 64;
+
+}  // namespace
+
+bool RawSource::Refill() {
+  if (buffer_.size() < kRawBlock) buffer_.resize(kRawBlock);
+  std::size_t kept = filled_ - begin_;
+  std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
+  begin_ = 0;
+  filled_ = kept;
+  std::uint64_t wanted = std::min<std::uint64_t>(buffer_.size() - filled_, end_ - next_);
+  if (wanted == 0) return false;
+  std::ptrdiff_t got = ReadSomeAt(fd_, reinterpret_cast<char*>(buffer_.data() + filled_),
+                                  static_cast<std::size_t>(wanted), next_);
+  if (got <= 0) {
+    next_ = end_;  // A file that shrank or cannot be read ends the entry's bytes here.
+    return false;
+  }
+  filled_ += static_cast<std::size_t>(got);
+  next_ += static_cast<std::uint64_t>(got);
+  return true;
+}
+
+DecoderSet::DecoderSet() = default;
+DecoderSet::~DecoderSet() = default;
+
+MethodDecoder* DecoderSet::For(std::uint16_t method) {
+  for (auto& [known, decoder] : decoders_) {
+    if (known == method) return decoder.get();
+  }
+  std::unique_ptr<MethodDecoder> decoder = MakeMethodDecoder(method);
+  if (!decoder) return nullptr;
+  decoders_.emplace_back(method, std::move(decoder));
+  return decoders_.back().second.get();
+}
+
+EntryStream::EntryStream(int fd, const CentralEntry& entry, MethodDecoder& decoder,
+                         std::vector<unsigned char>& buffer)
+    : entry_(entry),
+      decoder_(decoder),
+      source_(fd, entry.dataOffset, entry.dataOffset + entry.compressedSize, buffer) {}
+
+std::ptrdiff_t EntryStream::Finish() {
+  if (failed_) return -1;
+  failed_ = produced_ != entry_.uncompressedSize || crc_ != entry_.crc;
+  return failed_ ? -1 : 0;
+}
+
+std::ptrdiff_t EntryStream::Read(char* buffer, std::size_t size) {
+  if (failed_) return -1;
+  if (ended_) return Finish();
+  if (!started_) {
+    started_ = true;
+    failed_ = !decoder_.Begin(entry_, source_);
+    if (failed_) return -1;
+  }
+  for (int idle = 0; idle < kMostIdleSteps;) {
+    DecodeStep step = decoder_.Decode(source_, std::span<char>(buffer, size));
+    if (step.produced > 0) {
+      crc_ = ZipCrc32(std::string_view(buffer, step.produced), crc_);
+      produced_ += step.produced;
+    }
+    if (step.status == DecodeStep::kDamaged) {
+      failed_ = true;
+      return -1;
+    }
+    if (step.status == DecodeStep::kEnd) {
+      ended_ = true;
+      return step.produced > 0 ? static_cast<std::ptrdiff_t>(step.produced) : Finish();
+    }
+    if (step.status == DecodeStep::kNeedInput && !source_.Refill()) {
+      ranOut_ = failed_ = true;
+      return -1;
+    }
+    if (step.produced > 0) return static_cast<std::ptrdiff_t>(step.produced);
+    idle = step.status == DecodeStep::kNeedInput ? 0 : idle + 1;
+  }
+  failed_ = true;
+  return -1;
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,173 @@
+#include "platform/posix/extractor/extraction_worker.h"
+
+#include <optional>
+#include <string_view>
+
+#include "platform/posix/extractor/deflate_decoder.h"
+#include "platform/posix/extractor/entry_kind.h"
+#include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/extractor/entry_stream.h"
+
+namespace zipdrop {
+
+namespace {
+
+// Streamed entries are written in blocks this large: few, large writes, and still a small part of
+// the memory budget per worker.
+constexpr std::size_t kBlockSize = 1024 * 1024;
+
+std::optional<SkipReason> ReasonFromKind(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::kLink:
+      return SkipReason::kLink;
+    case EntryKind::kSpecial:
+      return SkipReason::kSpecialFile;
+    case EntryKind::kFile:
+    case EntryKind::kFolder:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
+  switch (path.problem) {
+    case NameProblem::kLeavesFolder:
+      return SkipReason::kLeavesFolder;
+    case NameProblem::kEmpty:
+      return SkipReason::kEmptyName;
+    case NameProblem::kUnusable:
+      return SkipReason::kUnusableName;
+    case NameProblem::kNone:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+class Worker {
+ public:
+  Worker(SharedExtraction& shared, std::vector<FolderTime>& times)
+      : shared_(shared),
+        times_(times),
+        inMemory_(shared.archiveFd),
+        folders_(shared.destinationFd, shared.madeFolders),
+        buffer_(kBlockSize) {}
+
+  void Run() {
+    while (std::optional<std::size_t> claimed = shared_.queue.Claim()) ExtractRange(*claimed);
+  }
+
+ private:
+  void ExtractRange(std::size_t index);
+  bool ExtractEntry(const CentralEntry& entry, ExtractionReport& report);
+  std::optional<SkipReason> WriteEntry(const CentralEntry& entry, std::string_view name,
+                                       ExtractionReport& report);
+  std::optional<SkipReason> WriteFolder(const CentralEntry& entry, const EntryPath& path,
+                                        ExtractionReport& report);
+  std::optional<SkipReason> WriteFile(const CentralEntry& entry, const EntryPath& path);
+
+  SharedExtraction& shared_;
+  std::vector<FolderTime>& times_;
+  InMemoryDecoder inMemory_;
+  DecoderSet decoders_;
+  FolderCache folders_;
+  std::vector<char> buffer_;
+  std::vector<unsigned char> input_;
+};
+
+void Worker::ExtractRange(std::size_t index) {
+  const EntryRange& range = shared_.ranges[index];
+  RangeOutcome& outcome = shared_.outcomes[index];
+  outcome.notAttemptedFrom = range.begin;
+  for (std::size_t i = range.begin; i < range.end; ++i) {
+    if (shared_.queue.Stopped()) return;
+    if (!ExtractEntry(shared_.directory.entries[i], outcome.report)) return;
+    outcome.notAttemptedFrom = i + 1;
+  }
+}
+
+// Extracts or skips one entry; false once the disk is full. Later entries are then not
+// attempted: each would fail the same way, and a disk kept full by us hurts everything else the
+// user runs.
+bool Worker::ExtractEntry(const CentralEntry& entry, ExtractionReport& report) {
+  std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
+  std::optional<SkipReason> reason = WriteEntry(entry, name, report);
+  if (reason == SkipReason::kDiskFull) {
+    shared_.queue.Stop(StopReason::kDiskFull);
+    return false;
+  }
+  if (reason) report.Skip(*reason, name);
+  return true;
+}
+
+// Writes the entry; returns the reason when it was skipped.
+std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::string_view name,
+                                             ExtractionReport& report) {
+  // Most tools that show the name stop at a NUL, so the name the user would see is not the one
+  // that would be written.
+  if (name.find('\0') != std::string_view::npos) return SkipReason::kUnusableName;
+  EntryKind kind = KindOf(entry, name);
+  if (auto reason = ReasonFromKind(kind)) return reason;
+  EntryPath path = SplitEntryPath(name);
+  // A folder entry "./" names the destination itself, which exists: nothing is left to do.
+  if (kind == EntryKind::kFolder && path.problem == NameProblem::kEmpty) return std::nullopt;
+  if (auto reason = ReasonFromName(path)) return reason;
+  if (kind == EntryKind::kFolder) return WriteFolder(entry, path, report);
+  // Where a decryption stage will go: until a password can be asked for, encrypted data is
+  // never handed to a decoder.
+  if (entry.IsEncrypted()) return SkipReason::kEncrypted;
+  std::optional<SkipReason> reason = WriteFile(entry, path);
+  if (!reason) ++report.filesWritten;
+  return reason;
+}
+
+std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const EntryPath& path,
+                                              ExtractionReport& report) {
+  bool created = false;
+  auto reason = WriteFolderEntry(shared_.destinationFd, path,
+                                 PermissionsOf(entry, EntryKind::kFolder), created,
+                                 shared_.madeFolders);
+  if (created) {
+    ++report.foldersCreated;
+    if (auto mtime = ModificationTime(entry)) times_.push_back({path.Joined(), *mtime});
+  }
+  return reason;
+}
+
+// Entries that fit in memory are read and decoded whole; the others are streamed through the
+// decoder of their method, block by block.
+std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const EntryPath& path) {
+  EntryAttributes attributes{PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry),
+                             entry.uncompressedSize};
+  if (FitsInMemory(entry, shared_.inMemoryLimit)) {
+    std::optional<std::span<const char>> content = inMemory_.Decode(entry);
+    if (!content) return SkipReason::kUnreadableData;
+    return WriteFileContent(folders_, path, attributes, *content);
+  }
+  MethodDecoder* decoder = decoders_.For(entry.method);
+  if (decoder == nullptr) return SkipReason::kUnreadableData;
+  EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
+  return WriteFileEntry(folders_, path, attributes, stream, buffer_);
+}
+
+}  // namespace
+
+SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
+                                   int destinationFd, std::vector<EntryRange> ranges,
+                                   std::uint64_t inMemoryLimit)
+    : archiveFd(archiveFd),
+      directory(directory),
+      destinationFd(destinationFd),
+      ranges(std::move(ranges)),
+      outcomes(this->ranges.size()),
+      queue(this->ranges.size()),
+      inMemoryLimit(inMemoryLimit) {
+  for (std::size_t k = 0; k < this->ranges.size(); ++k) {
+    outcomes[k].notAttemptedFrom = this->ranges[k].begin;
+  }
+}
+
+void RunWorker(SharedExtraction& shared, std::vector<FolderTime>& times) {
+  Worker(shared, times).Run();
+}
+
+}  // namespace zipdrop

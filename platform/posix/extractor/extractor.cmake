@@ -1,0 +1,44 @@
+# The ZIP extractor: a static library of its own, linked by the platform and by the fuzzers.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
+# libdeflate decodes the entries small enough to be held in memory, and computes CRC-32.
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
+pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
+pkg_check_modules(LIBZSTD REQUIRED IMPORTED_TARGET libzstd)
+find_package(BZip2 REQUIRED)
+
+file(GLOB zipdrop_extractor_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+add_library(zipdrop_extractor STATIC ${zipdrop_extractor_sources})
+target_include_directories(zipdrop_extractor PUBLIC ${CMAKE_SOURCE_DIR})
+
+# libarchive decodes only what we do not (PPMd). zipdrop runs once per dropped file, so its
+# start-up counts: libarchive's shared library loads libxml2 and ICU (tens of megabytes) for
+# formats we never read; its static archive brings only the ZIP reader and what that needs, and
+# --as-needed drops the libraries nothing calls. Where a library it needs has no development
+# files, the shared library is linked instead.
+find_library(ZIPDROP_LIBARCHIVE_STATIC NAMES libarchive.a)
+set(zipdrop_archive_dependencies ${LIBARCHIVE_STATIC_LIBRARIES})
+list(REMOVE_ITEM zipdrop_archive_dependencies archive)
+foreach(dependency IN LISTS zipdrop_archive_dependencies)
+  find_library(ZIPDROP_FOUND_${dependency} NAMES ${dependency})
+  if(NOT ZIPDROP_FOUND_${dependency})
+    set(ZIPDROP_LIBARCHIVE_STATIC "")
+  endif()
+endforeach()
+if(ZIPDROP_LIBARCHIVE_STATIC)
+  target_include_directories(zipdrop_extractor PUBLIC ${LIBARCHIVE_INCLUDE_DIRS})
+  target_link_options(zipdrop_extractor INTERFACE LINKER:--as-needed)
+  set(zipdrop_archive_libraries "")
+  foreach(dependency IN LISTS zipdrop_archive_dependencies)
+    list(APPEND zipdrop_archive_libraries ${ZIPDROP_FOUND_${dependency}})
+  endforeach()
+  target_link_libraries(zipdrop_extractor PUBLIC ${ZIPDROP_LIBARCHIVE_STATIC}
+                        ${zipdrop_archive_libraries})
+else()
+  target_link_libraries(zipdrop_extractor PUBLIC PkgConfig::LIBARCHIVE)
+endif()
+target_link_libraries(zipdrop_extractor PUBLIC PkgConfig::LIBDEFLATE PkgConfig::LIBISAL
+                      PkgConfig::LIBLZMA PkgConfig::LIBZSTD BZip2::BZip2 Threads::Threads
+                      zipdrop_posix_error)

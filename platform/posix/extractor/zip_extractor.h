@@ -1,0 +1,35 @@
+// Extraction of a ZIP archive into a folder: what "CopyHere" does on POSIX. The entry point of the
+// extractor; its vocabulary is in extraction_report.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/posix/extractor/extraction_report.h"
+
+namespace zipdrop {
+
+/// True when the path names a regular file in which the extractor finds a ZIP archive.
+bool IsZipArchive(const std::string& archivePath);
+
+/// How an extraction is carried out. The defaults suit the machine and the archive; tests set
+/// them to run the parallel path on small archives.
+struct ExtractionTuning {
+  std::size_t workers = 0;  // Threads; 0 lets the archive's size and the machine's cores decide.
+  std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Stored and deflated entries up to this size
+                                                  // are decoded whole in memory; larger ones and
+                                                  // other methods are streamed. Each worker
+                                                  // holds at most this much plus the compressed
+                                                  // bytes, so memory stays bounded.
+};
+
+/// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
+/// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
+/// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
+/// no link is created or followed, and nothing that already exists is replaced.
+ExtractionReport ExtractZipArchive(const std::string& archivePath,
+                                   const std::string& destinationFolder,
+                                   const ExtractionTuning& tuning = {});
+
+}  // namespace zipdrop

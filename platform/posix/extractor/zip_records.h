@@ -1,0 +1,45 @@
+// The fixed parts of ZIP records that more than one reader of the archive needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zipdrop {
+
+inline constexpr std::size_t kLocalHeaderSize = 30;
+inline constexpr std::size_t kCentralRecordSize = 46;
+inline constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
+
+/// Compression methods, as the method field numbers them.
+inline constexpr std::uint16_t kMethodStored = 0;
+inline constexpr std::uint16_t kMethodDeflate = 8;
+inline constexpr std::uint16_t kMethodDeflate64 = 9;
+inline constexpr std::uint16_t kMethodBzip2 = 12;
+inline constexpr std::uint16_t kMethodLzma = 14;
+inline constexpr std::uint16_t kMethodZstd = 93;
+inline constexpr std::uint16_t kMethodXz = 95;
+inline constexpr std::uint16_t kMethodPpmd = 98;
+
+/// The CRC-32 that ZIP records, continued from crc.
+std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc = 0);
+
+/// What a local header says. Only where the data starts is trusted when a central directory
+/// exists; the rest serves to recover entries when it does not.
+struct LocalHeader {
+  std::uint64_t dataOffset = 0;
+  std::uint64_t compressedSize = 0;
+  std::uint64_t uncompressedSize = 0;
+  std::uint32_t crc = 0;
+  std::uint32_t modified = 0;  // DOS date << 16 | time.
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;
+  std::string name;  // Filled only when asked for.
+};
+
+/// Reads the local header at offset; nothing when no complete one is there.
+std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool withName);
+
+}  // namespace zipdrop
