@@ -35,8 +35,13 @@ bool FitsInMemory(const CentralEntry& entry, std::uint64_t limit) {
 bool InMemoryDecoder::ReadRaw(const CentralEntry& entry, std::vector<char>& into) {
   // resize keeps the capacity of earlier entries, so the buffers grow to the largest entry seen
   // (at most the limit) and are not reallocated for every entry.
+  // A compressed size that runs past the file is judged by the data that is there, as the
+  // streaming decoders judge it: a stream that ends in time still decodes.
   into.resize(entry.compressedSize);
-  return ReadFullyAt(archiveFd_, into.data(), into.size(), entry.dataOffset);
+  std::ptrdiff_t got = ReadSomeAt(archiveFd_, into.data(), into.size(), entry.dataOffset);
+  if (got < 0) return false;
+  into.resize(static_cast<std::size_t>(got));
+  return true;
 }
 
 std::optional<std::span<const char>> InMemoryDecoder::Decode(const CentralEntry& entry) {

@@ -1,0 +1,238 @@
+#include "platform/posix/extractor/deflate_decoder.h"
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zstd.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/zip_records.h"
+#include "platform/posix/unique_fd.h"
+#include "tests/posix/scratch_folder.h"
+#include "tests/posix/zip_builder.h"
+
+namespace zipdrop {
+namespace {
+
+constexpr std::uint64_t kOffset = 7;  // The data never starts at the file's first byte.
+
+std::string Deflate(const std::string& plain) {
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
+  std::string out(libdeflate_deflate_compress_bound(compressor, plain.size()), '\0');
+  out.resize(libdeflate_deflate_compress(compressor, plain.data(), plain.size(), out.data(),
+                                         out.size()));
+  libdeflate_free_compressor(compressor);
+  return out;
+}
+
+std::string Bzip2(std::string plain) {
+  std::string out(plain.size() + plain.size() / 100 + 600, '\0');
+  auto size = static_cast<unsigned>(out.size());
+  BZ2_bzBuffToBuffCompress(out.data(), &size, plain.data(), static_cast<unsigned>(plain.size()), 9,
+                           0, 0);
+  return out.substr(0, size);
+}
+
+std::string Xz(const std::string& plain) {
+  std::string out(lzma_stream_buffer_bound(plain.size()), '\0');
+  std::size_t size = 0;
+  lzma_easy_buffer_encode(6, LZMA_CHECK_CRC32, nullptr,
+                          reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(),
+                          reinterpret_cast<std::uint8_t*>(out.data()), &size, out.size());
+  return out.substr(0, size);
+}
+
+// ZIP's LZMA framing: version, properties' length and properties, then the raw stream. The .lzma
+// form liblzma writes has the same properties followed by the size.
+std::string ZipLzma(const std::string& plain) {
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 6);
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_alone_encoder(&stream, &options) != LZMA_OK) return "";
+  std::string out(plain.size() + plain.size() / 2 + 1024, '\0');
+  stream.next_in = reinterpret_cast<const std::uint8_t*>(plain.data());
+  stream.avail_in = plain.size();
+  stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+  stream.avail_out = out.size();
+  while (lzma_code(&stream, LZMA_FINISH) == LZMA_OK) {}
+  out.resize(out.size() - stream.avail_out);
+  lzma_end(&stream);
+  return std::string("\x10\x02\x05\x00", 4) + out.substr(0, 5) + out.substr(13);
+}
+
+std::string Zstd(const std::string& plain) {
+  std::string out(ZSTD_compressBound(plain.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), plain.data(), plain.size(), 3));
+  return out;
+}
+
+// The plain content of tests/posix/data/deflate64.raw, which 7-Zip wrote with -mm=Deflate64:
+// 600 pseudo-random bytes, 50,000 zeros, the same 600 bytes again (a distance past 32 KiB) and
+// 3,000 'x' (lengths past 258).
+std::string Deflate64Plain() {
+  std::string block;
+  for (std::uint32_t x = 12345; block.size() < 600;) {
+    x = (x * 1103515245u + 12345u) & 0x7FFFFFFF;
+    block.push_back(static_cast<char>((x >> 16) & 0xFF));
+  }
+  return block + std::string(50000, '\0') + block + std::string(3000, 'x');
+}
+
+std::string Deflate64Raw() {
+  std::ifstream file(ZIPDROP_SOURCE_DIR "/tests/posix/data/deflate64.raw", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The entry's content as the streaming path gives it, or nothing when it refuses the data.
+std::optional<std::string> Streamed(int fd, const CentralEntry& entry) {
+  DecoderSet decoders;
+  MethodDecoder* decoder = decoders.For(entry.method);
+  if (decoder == nullptr) return std::nullopt;
+  std::vector<unsigned char> input;
+  EntryStream stream(fd, entry, *decoder, input);
+  std::string content;
+  char block[7000];  // Not a power of two, so that the output ends mid-match now and then.
+  for (std::ptrdiff_t count; (count = stream.Read(block, sizeof block)) != 0;) {
+    if (count < 0) return std::nullopt;
+    content.append(block, static_cast<std::size_t>(count));
+  }
+  return content;
+}
+
+std::string Text(std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i % 97) + "\n";
+  text.resize(size);
+  return text;
+}
+
+// One entry's raw bytes in a file, and the central record that describes them.
+struct RawCase {
+  const char* label;
+  std::uint16_t method;
+  std::string plain;
+  std::string raw;               // What lies in the file at the entry's data offset.
+  std::int64_t sizeChange = 0;   // Added to the declared uncompressed size.
+  std::uint32_t crcChange = 0;   // XORed into the declared CRC.
+  std::int64_t rawChange = 0;    // Added to the declared compressed size.
+  bool decodes;
+};
+
+class EntryDecodingTest : public ::testing::TestWithParam<RawCase> {
+ protected:
+  testing::ScratchFolder scratch_;
+};
+
+// Both paths, whole in memory (stored and deflated) and streamed through each method's decoder.
+TEST_P(EntryDecodingTest, GivesExactlyTheDeclaredContentOrNothing) {
+  const RawCase& c = GetParam();
+  std::string path = scratch_ / "raw";
+  testing::ZipBuilder::WriteBytes(path, std::string(kOffset, 'P') + c.raw + "PK\1\2 after");
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(fd.Valid());
+  CentralEntry entry;
+  entry.method = c.method;
+  entry.dataOffset = kOffset;
+  entry.compressedSize = c.raw.size() + c.rawChange;
+  entry.uncompressedSize = c.plain.size() + c.sizeChange;
+  entry.crc = testing::Crc32(c.plain) ^ c.crcChange;
+  std::optional<std::string> streamed = Streamed(fd.Get(), entry);
+  ASSERT_EQ(streamed.has_value(), c.decodes);
+  if (c.decodes) {
+    EXPECT_EQ(*streamed, c.plain);
+  }
+  if (c.method != kMethodStored && c.method != kMethodDeflate) return;
+  InMemoryDecoder decoder(fd.Get());
+  std::optional<std::span<const char>> content = decoder.Decode(entry);
+  ASSERT_EQ(content.has_value(), c.decodes);
+  if (c.decodes) {
+    EXPECT_EQ(std::string(content->begin(), content->end()), c.plain);
+  }
+  // The decoder's buffers are reused: a second, smaller entry must not see the first's bytes.
+  testing::ZipBuilder::WriteBytes(path, std::string(kOffset, 'P') + Deflate("ab"));
+  CentralEntry small{.dataOffset = kOffset, .compressedSize = Deflate("ab").size(),
+                     .uncompressedSize = 2, .crc = testing::Crc32("ab"), .method = 8};
+  content = decoder.Decode(small);
+  ASSERT_TRUE(content.has_value());
+  EXPECT_EQ(std::string(content->begin(), content->end()), "ab");
+}
+
+const std::string kText = Text(300000);
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, EntryDecodingTest,
+    ::testing::Values(
+        RawCase{"Deflated", 8, kText, Deflate(kText), 0, 0, 0, true},
+        RawCase{"Stored", 0, kText, kText, 0, 0, 0, true},
+        RawCase{"EmptyDeflated", 8, "", Deflate(""), 0, 0, 0, true},
+        RawCase{"EmptyStored", 0, "", "", 0, 0, 0, true},
+        RawCase{"WrongCrc", 8, kText, Deflate(kText), 0, 1, 0, false},
+        RawCase{"StoredWrongCrc", 0, kText, kText, 0, 0x80000000u, 0, false},
+        // A header that understates or overstates the size must not let other bytes through.
+        RawCase{"SizeUnderstated", 8, kText, Deflate(kText), -1, 0, 0, false},
+        RawCase{"SizeOverstated", 8, kText, Deflate(kText), 1, 0, 0, false},
+        RawCase{"CompressedCutShort", 8, kText, Deflate(kText), 0, 0, -10, false},
+        // A compressed size larger than the data is harmless when the stream ends in time.
+        RawCase{"RunsPastTheFile", 8, kText, Deflate(kText), 0, 0, 1000, true},
+        RawCase{"NotDeflate", 8, kText, std::string(5000, '\xff'), 0, 0, 0, false},
+        RawCase{"Bzip2", 12, kText, Bzip2(kText), 0, 0, 0, true},
+        RawCase{"Bzip2CutShort", 12, kText, Bzip2(kText), 0, 0, -10, false},
+        RawCase{"Xz", 95, kText, Xz(kText), 0, 0, 0, true},
+        RawCase{"XzSizeOverstated", 95, kText, Xz(kText), 1, 0, 0, false},
+        RawCase{"Lzma", 14, kText, ZipLzma(kText), 0, 0, 0, true},
+        RawCase{"LzmaWrongCrc", 14, kText, ZipLzma(kText), 0, 4, 0, false},
+        RawCase{"Zstd", 93, kText, Zstd(kText), 0, 0, 0, true},
+        RawCase{"ZstdNotZstd", 93, kText, kText, 0, 0, 0, false},
+        RawCase{"Deflate64", 9, Deflate64Plain(), Deflate64Raw(), 0, 0, 0, true},
+        RawCase{"Deflate64CutShort", 9, Deflate64Plain(), Deflate64Raw(), 0, 0, -100, false},
+        RawCase{"Deflate64WrongCrc", 9, Deflate64Plain(), Deflate64Raw(), 0, 8, 0, false},
+        // Deflate64 gives length code 285 and distance codes 30 and 31 other meanings: a DEFLATE
+        // stream using them is refused or decodes to other bytes.
+        RawCase{"DeflateReadAsDeflate64", 9, kText, Deflate(kText), 0, 0, 0, false},
+        RawCase{"UnknownMethod", 77, kText, kText, 0, 0, 0, false}),
+    [](const auto& info) { return info.param.label; });
+
+struct FitCase {
+  const char* label;
+  CentralEntry entry;
+  bool fits;
+};
+
+class FitsInMemoryTest : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(FitsInMemoryTest, TakesOnlyStoredAndDeflatedEntriesWithinTheLimit) {
+  EXPECT_EQ(FitsInMemory(GetParam().entry, 1000), GetParam().fits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, FitsInMemoryTest,
+    ::testing::Values(
+        FitCase{"Deflated", {.compressedSize = 300, .uncompressedSize = 1000, .method = 8}, true},
+        FitCase{"Stored", {.compressedSize = 1000, .uncompressedSize = 1000, .method = 0}, true},
+        FitCase{"TooLarge", {.compressedSize = 30, .uncompressedSize = 1001, .method = 8}, false},
+        FitCase{"StoredSizesDisagree",
+                {.compressedSize = 999, .uncompressedSize = 1000, .method = 0}, false},
+        FitCase{"CompressedFarLarger",
+                {.compressedSize = 1u << 30, .uncompressedSize = 10, .method = 8}, false},
+        FitCase{"Bzip2", {.compressedSize = 30, .uncompressedSize = 100, .method = 12}, false},
+        FitCase{"Encrypted",
+                {.compressedSize = 30, .uncompressedSize = 100, .flags = 1, .method = 8}, false}),
+    [](const auto& info) { return info.param.label; });
+
+TEST(Crc32Test, MatchesTheZipChecksumAcrossPieces) {
+  std::string text = Text(10000);
+  std::uint32_t whole = ZipCrc32(text);
+  EXPECT_EQ(whole, testing::Crc32(text));
+  std::uint32_t first = ZipCrc32(std::string_view(text).substr(0, 4321));
+  EXPECT_EQ(ZipCrc32(std::string_view(text).substr(4321), first), whole);
+}
+
+}  // namespace
+}  // namespace zipdrop
