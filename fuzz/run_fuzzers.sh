@@ -20,7 +20,8 @@ source "$root/scripts/packages.sh"
 
 cmake -S "$root" -B "$build" -DZIPDROP_FUZZ=ON -DZIPDROP_TESTS=OFF \
   -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_extraction_run fuzz_zip_extractor
+cmake --build "$build" -j"$(nproc)" --target fuzz_extraction_run fuzz_zip_extractor \
+  fuzz_decoders
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipdrop-fuzz-corpus-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
@@ -64,3 +65,5 @@ run_fuzzer() {
 run_fuzzer fuzz_extraction_run extraction_run -rss_limit_mb=1024
 run_fuzzer fuzz_zip_extractor zip_extractor -rss_limit_mb=512 -max_len=8192 \
   -dict="$fuzz_dir/zip_extractor.dict"
+# Streams of up to 64 KiB: enough for every block type and a window of either size.
+run_fuzzer fuzz_decoders decoders -rss_limit_mb=1024 -max_len=65536

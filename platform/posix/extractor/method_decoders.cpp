@@ -19,7 +19,7 @@ namespace {
 
 // No entry may make a decoder allocate more than this for its dictionary or window: LZMA and
 // zstd streams declare their own, and an archive could claim gigabytes per worker.
-constexpr std::uint64_t kDecoderMemoryLimit = 256 << 20;
+constexpr std::uint64_t kDecoderMemoryLimit = 128 << 20;
 
 // The part of a span a 32-bit length field can describe.
 unsigned int Clamp32(std::size_t size) {
@@ -205,7 +205,7 @@ class ZstdDecoder final : public MethodDecoder {
   bool Begin(const CentralEntry&, RawSource&) override {
     if (!context_) return false;
     ZSTD_DCtx_reset(context_.get(), ZSTD_reset_session_only);
-    return !ZSTD_isError(ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax, 28));
+    return !ZSTD_isError(ZSTD_DCtx_setParameter(context_.get(), ZSTD_d_windowLogMax, 27));
   }
   DecodeStep Decode(RawSource& source, std::span<char> output) override {
     std::span<const unsigned char> input = source.Available();
