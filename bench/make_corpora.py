@@ -6,6 +6,9 @@
   stored.zip  the same four files, stored without compression
   cp932.zip   ~3,000 files with Japanese names in CP932 without the UTF-8 flag
   tiny.zip    one small file
+  one.zip     one 512 MiB text-like file, deflated: a single stream no second core can share
+  deflate64.zip  four text-like files, 256 MiB in all, in Deflate64 (written by 7-Zip, since
+              Python cannot), as Windows Explorer writes archives past about 2 GB
 
 Each archive holds one top folder named after it, as archives made by the desktop usually do.
 Next to each archive, NAME.manifest lists what a correct extraction holds: "d PATH" for each
@@ -19,6 +22,8 @@ profit from a block having been seen megabytes earlier; the ratio is that of fre
 import hashlib
 import os
 import random
+import shutil
+import subprocess
 import sys
 import zipfile
 
@@ -276,6 +281,42 @@ def tiny_corpus(outdir):
     archive.close()
 
 
+def mixed_blocks(pools, size):
+    """size bytes of the three kinds of text, in blocks of 64 KiB to 1 MiB."""
+    left = size
+    while left > 0:
+        n = min(left, rng.randrange(64 * 1024, 1024 * 1024))
+        yield pools[rng.choice(list(pools))].block(n)
+        left -= n
+
+
+def one_corpus(outdir, scale, pools):
+    archive = Archive(os.path.join(outdir, "one.zip"), zipfile.ZIP_DEFLATED)
+    archive.file("one/everything.log", mixed_blocks(pools, int(512 * MIB * scale)))
+    archive.close()
+
+
+def deflate64_corpus(outdir, scale, pools):
+    staging = os.path.join(outdir, "deflate64-staging")
+    shutil.rmtree(staging, ignore_errors=True)
+    manifest = ["d deflate64"]
+    os.makedirs(os.path.join(staging, "deflate64"))
+    for name in ("first.log", "second.csv", "third.txt", "fourth.log"):
+        digest = hashlib.sha256()
+        with open(os.path.join(staging, "deflate64", name), "wb") as out:
+            for block in mixed_blocks(pools, int(64 * MIB * scale)):
+                digest.update(block)
+                out.write(block)
+        manifest.append("f %s deflate64/%s" % (digest.hexdigest(), name))
+    path = os.path.join(outdir, "deflate64.zip")
+    subprocess.run(["7zz", "a", "-tzip", "-mm=Deflate64", "-mmt=2", "-bso0", "-bsp0",
+                    path, "deflate64"], cwd=staging, check=True)
+    shutil.rmtree(staging)
+    with open(os.path.join(outdir, "deflate64.manifest"), "w", encoding="utf-8") as out:
+        for line in sorted(manifest, key=lambda l: l.encode()):
+            out.write(line + "\n")
+
+
 def main():
     outdir, scale = sys.argv[1], float(sys.argv[2])
     os.makedirs(outdir, exist_ok=True)
@@ -285,6 +326,8 @@ def main():
     cp932_corpus(outdir, scale, pools)
     small_corpus(outdir, scale, pools)
     large_corpora(outdir, scale, pools)
+    one_corpus(outdir, scale, pools)
+    deflate64_corpus(outdir, scale, pools)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ import statistics
 import sys
 import zipfile
 
-ORDER = ["tiny", "small", "large", "stored", "cp932"]
+ORDER = ["tiny", "small", "large", "stored", "cp932", "one", "deflate64"]
 TOOLS = ["zipdrop", "unzip", "bsdtar", "7z"]
 ABOUT = {
     "tiny": "one 26-byte file: start-up, clean-up of TEMP and the opener launch",
@@ -17,6 +17,8 @@ ABOUT = {
     "large": "four large text-like files (logs, CSV, prose), deflated",
     "stored": "the same four files, stored without compression",
     "cp932": "Japanese names in CP932 without the UTF-8 flag",
+    "one": "one 512 MiB text-like file, deflated: one stream, one core",
+    "deflate64": "four text-like files in Deflate64, which only 7-Zip of the peers reads",
 }
 
 

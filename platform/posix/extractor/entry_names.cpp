@@ -67,10 +67,38 @@ bool IsUnusable(std::string_view name, const std::vector<std::string>& component
   return total >= PATH_MAX;
 }
 
+// Whether the bytes are valid UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+// Checked here rather than through iconv because nearly every name is UTF-8 (or ASCII), and the
+// first iconv_open of a run loads glibc's converter table, which costs a one-file archive about
+// a millisecond of its start.
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    unsigned char lead = byte(i);
+    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return false;
+    }
+    // The second byte's range rules out overlong forms, surrogates and values past U+10FFFF.
+    if (length > 2) {
+      unsigned char second = byte(i + 1);
+      if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+          (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return false;
+      }
+    }
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string DecodeEntryName(std::string_view bytes) {
-  for (const char* charset : {"UTF-8", "CP932", "CP437"}) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  for (const char* charset : {"CP932", "CP437"}) {
     if (std::optional<std::string> text = ConvertStrictly(charset, bytes)) return *text;
   }
   // CP437 gives every byte a character, so this is reached only when iconv lacks it; the raw

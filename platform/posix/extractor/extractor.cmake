@@ -7,7 +7,19 @@ pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
 pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(LIBZSTD REQUIRED IMPORTED_TARGET libzstd)
-find_package(BZip2 REQUIRED)
+
+# zipdrop runs once per dropped file, so its start-up counts, and each shared library costs the
+# loader a fraction of a millisecond: the codecs' static archives are linked where Debian ships
+# them (ISA-L ships none), the shared libraries otherwise.
+function(zipdrop_codec variable name)
+  find_library(ZIPDROP_STATIC_${name} NAMES lib${name}.a)
+  if(ZIPDROP_STATIC_${name})
+    set(${variable} ${ZIPDROP_STATIC_${name}} PARENT_SCOPE)
+  else()
+    find_library(ZIPDROP_SHARED_${name} NAMES ${name} REQUIRED)
+    set(${variable} ${ZIPDROP_SHARED_${name}} PARENT_SCOPE)
+  endif()
+endfunction()
 
 file(GLOB zipdrop_extractor_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_library(zipdrop_extractor STATIC ${zipdrop_extractor_sources})
@@ -22,8 +34,13 @@ find_library(ZIPDROP_LIBARCHIVE_STATIC NAMES libarchive.a)
 set(zipdrop_archive_dependencies ${LIBARCHIVE_STATIC_LIBRARIES})
 list(REMOVE_ITEM zipdrop_archive_dependencies archive)
 foreach(dependency IN LISTS zipdrop_archive_dependencies)
-  find_library(ZIPDROP_FOUND_${dependency} NAMES ${dependency})
-  if(NOT ZIPDROP_FOUND_${dependency})
+  # libxml2's static archive would want ICU's as well; only the writer of other formats uses it.
+  if(dependency STREQUAL "xml2")
+    find_library(ZIPDROP_ARCHIVE_${dependency} NAMES ${dependency})
+  else()
+    find_library(ZIPDROP_ARCHIVE_${dependency} NAMES lib${dependency}.a ${dependency})
+  endif()
+  if(NOT ZIPDROP_ARCHIVE_${dependency})
     set(ZIPDROP_LIBARCHIVE_STATIC "")
   endif()
 endforeach()
@@ -32,13 +49,17 @@ if(ZIPDROP_LIBARCHIVE_STATIC)
   target_link_options(zipdrop_extractor INTERFACE LINKER:--as-needed)
   set(zipdrop_archive_libraries "")
   foreach(dependency IN LISTS zipdrop_archive_dependencies)
-    list(APPEND zipdrop_archive_libraries ${ZIPDROP_FOUND_${dependency}})
+    list(APPEND zipdrop_archive_libraries ${ZIPDROP_ARCHIVE_${dependency}})
   endforeach()
   target_link_libraries(zipdrop_extractor PUBLIC ${ZIPDROP_LIBARCHIVE_STATIC}
                         ${zipdrop_archive_libraries})
 else()
   target_link_libraries(zipdrop_extractor PUBLIC PkgConfig::LIBARCHIVE)
 endif()
-target_link_libraries(zipdrop_extractor PUBLIC PkgConfig::LIBDEFLATE PkgConfig::LIBISAL
-                      PkgConfig::LIBLZMA PkgConfig::LIBZSTD BZip2::BZip2 Threads::Threads
-                      zipdrop_posix_error)
+foreach(codec deflate isal lzma zstd bz2)
+  zipdrop_codec(zipdrop_${codec} ${codec})
+endforeach()
+target_include_directories(zipdrop_extractor PUBLIC ${LIBDEFLATE_INCLUDE_DIRS}
+                           ${LIBISAL_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS} ${LIBZSTD_INCLUDE_DIRS})
+target_link_libraries(zipdrop_extractor PUBLIC ${zipdrop_deflate} ${zipdrop_isal} ${zipdrop_lzma}
+                      ${zipdrop_zstd} ${zipdrop_bz2} Threads::Threads zipdrop_posix_error)
