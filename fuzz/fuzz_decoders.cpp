@@ -7,9 +7,9 @@
 // Deflate64, bzip2, LZMA, xz, zstd, stored and PPMd go through the same EntryStream the extractor
 // uses, reading from a file with pread, and must neither crash nor grow past the output cap.
 
-#include <zlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <memory>
@@ -29,13 +29,13 @@ using namespace zipdrop;
 // Enough for any small stream to show its behaviour, small enough for many runs a second.
 constexpr std::size_t kOutputCap = 1 << 20;
 
-constexpr std::uint16_t kMethods[] = {kMethodDeflate64, kMethodBzip2, kMethodLzma, kMethodXz,
+constexpr std::uint16_t kMethods[] = {kMethodDeflate64, kMethodBzip2,  kMethodLzma, kMethodXz,
                                       kMethodZstd,      kMethodStored, kMethodPpmd};
 
 // The Inflater fed `piece` bytes at a time with `room` bytes of output at a time; nothing when
 // it refuses the stream or passes the cap.
-std::optional<std::string> InflateInPieces(std::span<const std::uint8_t> stream,
-                                           std::size_t piece, std::size_t room) {
+std::optional<std::string> InflateInPieces(std::span<const std::uint8_t> stream, std::size_t piece,
+                                           std::size_t room) {
   Inflater inflater(Inflater::Variant::kDeflate);
   std::string out;
   std::vector<char> block(room);
@@ -78,7 +78,8 @@ void CheckAgainstZlib(std::span<const std::uint8_t> stream, std::uint8_t shape) 
   std::size_t piece = 1 + (shape & 7) * 37;
   std::size_t room = 1 + ((shape >> 3) & 7) * 1111;
   std::optional<std::string> ours = InflateInPieces(stream, piece, room);
-  if (!ours) Violation("the Inflater refused a stream zlib decodes", std::to_string(theirs->size()));
+  if (!ours)
+    Violation("the Inflater refused a stream zlib decodes", std::to_string(theirs->size()));
   if (*ours != *theirs) Violation("the Inflater and zlib disagree", std::to_string(theirs->size()));
 }
 

@@ -18,21 +18,20 @@ namespace fs = std::filesystem;
 using testing::ZipBuilder;
 using testing::ZipEntrySpec;
 
-class ScratchFolder : public ::testing::Test {
+// An archive path and an empty destination "out" in a fresh folder.
+class ExtractorFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zipdrop-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     fs::create_directory(out_ = root_ / "out");
     archive_ = (root_ / "a.zip").string();
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // Every name the destination holds, hidden temporary files included.
   std::vector<std::string> Extracted() const { return testing::ListTree(out_); }
 
-  fs::path root_, out_;
+  testing::ScratchFolder scratch_;
+  fs::path root_ = scratch_.Path();
+  fs::path out_;
   std::string archive_;
 };
 
@@ -42,7 +41,7 @@ struct NameCase {
   std::string expected;
 };
 
-class ExtractedNameTest : public ScratchFolder, public ::testing::WithParamInterface<NameCase> {};
+class ExtractedNameTest : public ExtractorFaultTest, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(ExtractedNameTest, ArrivesUnderItsIntendedName) {
   ZipBuilder().Add(GetParam().entry).WriteTo(archive_);
@@ -85,7 +84,7 @@ struct FaultCase {
   bool laterEntriesRead;
 };
 
-class FaultyEntryTest : public ScratchFolder, public ::testing::WithParamInterface<FaultCase> {};
+class FaultyEntryTest : public ExtractorFaultTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
   ZipBuilder().AddFile("before.txt", "b").Add(GetParam().entry).AddFile("after.txt", "a")
@@ -117,7 +116,7 @@ struct EncryptionCase {
   const char* options;
 };
 
-class EncryptedArchiveTest : public ScratchFolder,
+class EncryptedArchiveTest : public ExtractorFaultTest,
                              public ::testing::WithParamInterface<EncryptionCase> {};
 
 // Encrypted entries are skipped and reported, whatever the cipher: no password can be asked for,
@@ -137,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, EncryptedArchiveTest,
 
 // An entry whose central directory understates its size must be stopped at that size rather
 // than allowed to fill the disk.
-TEST_F(ScratchFolder, StopsDataThatGrowsPastItsDeclaredSize) {
+TEST_F(ExtractorFaultTest, StopsDataThatGrowsPastItsDeclaredSize) {
   // Large enough that the reader hands over data before it checks the size at the end itself.
   testing::WriteLibarchiveZip(archive_, {{"bomb.txt", std::string(4 << 20, 'z')}});
   std::string bytes = ZipBuilder::ReadBytes(archive_);
@@ -158,7 +157,7 @@ struct CutCase {
   std::string lost;  // The entry named as lost, "-" for a loss without a name, "" for none.
 };
 
-class TruncatedArchiveTest : public ScratchFolder, public ::testing::WithParamInterface<CutCase> {};
+class TruncatedArchiveTest : public ExtractorFaultTest, public ::testing::WithParamInterface<CutCase> {};
 
 // A download cut short loses the end of the file, and with it the central directory: the entries
 // whose data is whole are recovered from their local headers, the first one cut short is named
@@ -185,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedArchiveTest,
                                            CutCase{-10, {"one.txt", "two.txt"}, ""},
                                            CutCase{-60, {"one.txt", "two.txt"}, ""}));
 
-TEST_F(ScratchFolder, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
+TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
   EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), PlatformError);
   EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_.string()), PlatformError);
@@ -193,7 +192,7 @@ TEST_F(ScratchFolder, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
 }
 
-TEST_F(ScratchFolder, IsZipArchiveKnowsArchivesFromEverythingElse) {
+TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
   EXPECT_TRUE(IsZipArchive(archive_));
   ZipBuilder().WriteTo(archive_);

@@ -31,9 +31,6 @@ void WriteFile(const fs::path& path, const std::string& content) {
 class TemporaryFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zipdrop-extractor-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     fs::create_directory(out_ = root_ / "out");
     fs::create_directory(outside_ = root_ / "outside");
     archive_ = (root_ / "a.zip").string();
@@ -42,7 +39,6 @@ class TemporaryFolderTest : public ::testing::Test {
   void TearDown() override {
     ForceFallbacks({});
     umask(oldUmask_);
-    fs::remove_all(root_);
   }
   ExtractionReport Extract(const ZipBuilder& zip) {
     zip.WriteTo(archive_);
@@ -54,7 +50,9 @@ class TemporaryFolderTest : public ::testing::Test {
     }
   }
 
-  fs::path root_, out_, outside_;
+  testing::ScratchFolder scratch_;
+  fs::path root_ = scratch_.Path();
+  fs::path out_, outside_;
   std::string archive_;
   mode_t oldUmask_ = 0;
 };

@@ -167,8 +167,8 @@ bool ParseCentralRecord(FileWindow& window, CentralDirectory& directory) {
   entry.localHeaderOffset = ReadLe32(h + 42);
   const char* rest = window.Take(nameLength + extraLength + commentLength);
   if (rest == nullptr) return false;
-  std::string_view name = ParseExtraFields(rest + nameLength, extraLength,
-                                           std::string_view(rest, nameLength), entry);
+  std::string_view name =
+      ParseExtraFields(rest + nameLength, extraLength, std::string_view(rest, nameLength), entry);
   AddEntry(directory, entry, name);
   return true;
 }
@@ -177,8 +177,11 @@ bool ParseCentralRecord(FileWindow& window, CentralDirectory& directory) {
 std::optional<CentralDirectory> ParseRecords(int fd, std::uint64_t start, std::uint64_t end) {
   CentralDirectory directory;
   directory.directoryOffset = start;
-  // Every record takes at least 46 bytes of the file, so this bounds the table by real bytes.
+  // Every record takes at least 46 bytes of the file, and the names fit in what the records leave,
+  // so both reservations are bounded by real bytes. Reserved memory that is never written costs
+  // no resident memory, while growing by copying would touch twice what is kept.
   directory.entries.reserve((end - start) / kCentralRecordSize);
+  directory.namePool.reserve(end - start);
   FileWindow window(fd, start, end);
   while (!window.AtEnd()) {
     if (!ParseCentralRecord(window, directory)) return std::nullopt;
@@ -295,7 +298,8 @@ std::optional<CentralDirectory> DirectoryWithoutEndRecord(int fd, std::uint64_t 
     if (!length || tailStart + i + *length + kEndRecordSize > fileSize) continue;
     std::uint64_t end = tailStart + i + *length;
     std::optional<CentralDirectory> directory = ParseRecords(fd, FindChainStart(fd, end), end);
-    if (directory) ApplyPrefix(*directory, ChoosePrefix(fd, *directory, directory->directoryOffset));
+    if (directory)
+      ApplyPrefix(*directory, ChoosePrefix(fd, *directory, directory->directoryOffset));
     return directory;
   }
   return std::nullopt;
@@ -347,10 +351,13 @@ void AddEntry(CentralDirectory& directory, CentralEntry entry, std::string_view 
 }
 
 void SortByOffset(CentralDirectory& directory) {
-  std::stable_sort(directory.entries.begin(), directory.entries.end(),
-                   [](const CentralEntry& a, const CentralEntry& b) {
-                     return a.localHeaderOffset < b.localHeaderOffset;
-                   });
+  auto byOffset = [](const CentralEntry& a, const CentralEntry& b) {
+    return a.localHeaderOffset < b.localHeaderOffset;
+  };
+  // Most writers list entries in the order of their data; stable_sort would still take a buffer
+  // as large as the table.
+  if (std::is_sorted(directory.entries.begin(), directory.entries.end(), byOffset)) return;
+  std::stable_sort(directory.entries.begin(), directory.entries.end(), byOffset);
 }
 
 CentralDirectory ReadCentralDirectory(int fd) {

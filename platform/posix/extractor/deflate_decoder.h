@@ -13,7 +13,6 @@
 
 #include "platform/posix/extractor/central_directory.h"
 
-
 namespace zipdrop {
 
 /// Whether the entry's data can be taken by InMemoryDecoder: stored or deflated, not encrypted,

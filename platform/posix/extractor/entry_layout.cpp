@@ -59,8 +59,8 @@ LayoutProblem CheckEntryLayout(int fd, CentralDirectory& directory) {
   std::vector<CentralEntry>& entries = directory.entries;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     CentralEntry& entry = entries[i];
-    std::uint64_t end = i + 1 < entries.size() ? entries[i + 1].localHeaderOffset
-                                               : directory.directoryOffset;
+    std::uint64_t end =
+        i + 1 < entries.size() ? entries[i + 1].localHeaderOffset : directory.directoryOffset;
     if (entry.localHeaderOffset >= end) return LayoutProblem::kOverlap;
     std::optional<LocalHeader> header = ReadLocalHeader(fd, entry.localHeaderOffset, false);
     if (!header) return LayoutProblem::kMissingLocalHeader;

@@ -75,8 +75,12 @@ bool IsValidUtf8(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
     unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                       : lead < 0xF5 ? 4 : 0;
+    std::size_t length = lead < 0x80   ? 1
+                         : lead < 0xC2 ? 0
+                         : lead < 0xE0 ? 2
+                         : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4
+                                       : 0;
     if (length == 0 || i + length > bytes.size()) return false;
     for (std::size_t k = 1; k < length; ++k) {
       if ((byte(i + k) & 0xC0) != 0x80) return false;

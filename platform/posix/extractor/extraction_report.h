@@ -11,21 +11,21 @@ namespace zipdrop {
 
 /// Why an entry was not extracted.
 enum class SkipReason {
-  kLeavesFolder,     // Absolute, with a drive letter, or with a ".." component.
-  kEmptyName,        // Nothing left of the name once "." and empty components are dropped.
-  kUnusableName,     // A NUL or control character in the name, or a name too long to create.
-  kLink,             // Symlinks and hard links are never created.
-  kSpecialFile,      // Devices, FIFOs and sockets.
+  kLeavesFolder,  // Absolute, with a drive letter, or with a ".." component.
+  kEmptyName,     // Nothing left of the name once "." and empty components are dropped.
+  kUnusableName,  // A NUL or control character in the name, or a name too long to create.
+  kLink,          // Symlinks and hard links are never created.
+  kSpecialFile,   // Devices, FIFOs and sockets.
   kEncrypted,
-  kBadHeader,        // The entry's local header is missing or cannot be read.
-  kUnreadableData,   // A bad CRC, a truncated archive or a compression method we cannot read.
-  kTooLarge,         // The data grew past the size the archive declared.
-  kAlreadyExists,    // Something already has the name; it is left untouched.
-  kBlockedPath,      // A symlink or a file stands where a folder of the path should be.
-  kNamesDisagree,    // Kept for reports of older runs; names now come from the central directory.
-  kWriteFailed,      // The file system refused for another reason.
-  kDiskFull,         // No space was left: this entry and every later one, not attempted.
-  kArchiveDamaged,   // The archive could not be read past this point; these entries are lost.
+  kBadHeader,       // The entry's local header is missing or cannot be read.
+  kUnreadableData,  // A bad CRC, a truncated archive or a compression method we cannot read.
+  kTooLarge,        // The data grew past the size the archive declared.
+  kAlreadyExists,   // Something already has the name; it is left untouched.
+  kBlockedPath,     // A symlink or a file stands where a folder of the path should be.
+  kNamesDisagree,   // Kept for reports of older runs; names now come from the central directory.
+  kWriteFailed,     // The file system refused for another reason.
+  kDiskFull,        // No space was left: this entry and every later one, not attempted.
+  kArchiveDamaged,  // The archive could not be read past this point; these entries are lost.
 };
 
 /// Why a whole archive was refused before anything was written.
@@ -51,7 +51,7 @@ struct ExtractionReport {
   };
   std::uint64_t filesWritten = 0;
   std::uint64_t foldersCreated = 0;
-  std::vector<Skipped> skipped;  // One element per reason met, in the order first met.
+  std::vector<Skipped> skipped;    // One element per reason met, in the order first met.
   std::optional<Refusal> refusal;  // Set when nothing at all was extracted, and why.
 
   /// Counts one skipped entry.

@@ -123,9 +123,9 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::str
 std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const EntryPath& path,
                                               ExtractionReport& report) {
   bool created = false;
-  auto reason = WriteFolderEntry(shared_.destinationFd, path,
-                                 PermissionsOf(entry, EntryKind::kFolder), created,
-                                 shared_.madeFolders);
+  auto reason =
+      WriteFolderEntry(shared_.destinationFd, path, PermissionsOf(entry, EntryKind::kFolder),
+                       created, shared_.madeFolders);
   if (created) {
     ++report.foldersCreated;
     if (auto mtime = ModificationTime(entry)) times_.push_back({path.Joined(), *mtime});

@@ -52,9 +52,8 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
 // header of the first one could still be read.
 void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
   if (!directory.damaged) return;
-  std::string name = directory.firstLostName.empty()
-                         ? std::string()
-                         : DecodeEntryName(directory.firstLostName);
+  std::string name =
+      directory.firstLostName.empty() ? std::string() : DecodeEntryName(directory.firstLostName);
   report.Skip(SkipReason::kArchiveDamaged, name);
 }
 
