@@ -308,7 +308,7 @@ def deflate64_corpus(outdir, scale, pools):
                 digest.update(block)
                 out.write(block)
         manifest.append("f %s deflate64/%s" % (digest.hexdigest(), name))
-    path = os.path.join(outdir, "deflate64.zip")
+    path = os.path.abspath(os.path.join(outdir, "deflate64.zip"))
     subprocess.run(["7zz", "a", "-tzip", "-mm=Deflate64", "-mmt=2", "-bso0", "-bsp0",
                     path, "deflate64"], cwd=staging, check=True)
     shutil.rmtree(staging)

@@ -1,5 +1,5 @@
-// The extractor with several workers, and with its own in-memory decoding on or off: whatever the
-// tuning, the same archive gives the same tree and the same report.
+// The extractor with several workers, with its in-memory decoding on or off, and decoding ahead
+// on a second thread: whatever the tuning, the same archive gives the same tree and report.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -61,6 +61,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Tuning{"TwoWorkers", {.workers = 2}},
                       Tuning{"FiveWorkers", {.workers = 5}},
                       Tuning{"TwoWorkersAllStreamed", {.workers = 2, .inMemoryLimit = 0}},
+                      // Every entry decoded a block ahead on a second thread, where a core is
+                      // spare for it.
+                      Tuning{"OneWorkerReadingAhead",
+                             {.workers = 1, .inMemoryLimit = 0, .readAheadSize = 0}},
                       Tuning{"Chosen", {}}),
     [](const auto& info) { return info.param.label; });
 

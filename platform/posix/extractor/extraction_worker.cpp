@@ -7,6 +7,7 @@
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/read_ahead.h"
 
 namespace zipdrop {
 
@@ -146,6 +147,10 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
   MethodDecoder* decoder = decoders_.For(entry.method);
   if (decoder == nullptr) return SkipReason::kUnreadableData;
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
+  if (entry.uncompressedSize >= shared_.readAheadSize) {
+    ReadAhead ahead(stream, buffer_.size());
+    return WriteFileEntry(folders_, path, attributes, ahead, buffer_);
+  }
   return WriteFileEntry(folders_, path, attributes, stream, buffer_);
 }
 
@@ -153,14 +158,15 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
 
 SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
                                    int destinationFd, std::vector<EntryRange> ranges,
-                                   std::uint64_t inMemoryLimit)
+                                   std::uint64_t inMemoryLimit, std::uint64_t readAheadSize)
     : archiveFd(archiveFd),
       directory(directory),
       destinationFd(destinationFd),
       ranges(std::move(ranges)),
       outcomes(this->ranges.size()),
       queue(this->ranges.size()),
-      inMemoryLimit(inMemoryLimit) {
+      inMemoryLimit(inMemoryLimit),
+      readAheadSize(readAheadSize) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }

@@ -35,7 +35,8 @@ struct FolderTime {
 class SharedExtraction {
  public:
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
-                   std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit);
+                   std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
+                   std::uint64_t readAheadSize);
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -44,6 +45,7 @@ class SharedExtraction {
   std::vector<RangeOutcome> outcomes;  // One per range.
   RangeQueue queue;
   const std::uint64_t inMemoryLimit;
+  const std::uint64_t readAheadSize;  // Streamed entries this large take a second thread.
   MadeFolders madeFolders;
 };
 

@@ -95,9 +95,11 @@ void PinTimeZone() {
   if (getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
 }
 
+std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
   if (tuning.workers > 0) return tuning.workers;
-  return WorkersFor(directory.entries, std::max(1u, std::thread::hardware_concurrency()));
+  return WorkersFor(directory.entries, Cores());
 }
 
 std::optional<Refusal> CheckFreeSpace(const CentralDirectory& directory, int destinationFd) {
@@ -171,7 +173,8 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   PinTimeZone();
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
-                          PlanRanges(directory.entries, workers), tuning.inMemoryLimit);
+                          PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
+                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX);
   std::vector<std::vector<FolderTime>> times(workers);
   RunWorkers(shared, times);
   ApplyFolderTimes(destination.Get(), times);

@@ -17,11 +17,15 @@ bool IsZipArchive(const std::string& archivePath);
 /// them to run the parallel path on small archives.
 struct ExtractionTuning {
   std::size_t workers = 0;  // Threads; 0 lets the archive's size and the machine's cores decide.
-  std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Stored and deflated entries up to this size
-                                                  // are decoded whole in memory; larger ones and
-                                                  // other methods are streamed. Each worker
-                                                  // holds at most this much plus the compressed
-                                                  // bytes, so memory stays bounded.
+  std::uint64_t inMemoryLimit = 8 * 1024 * 1024;   // Stored and deflated entries up to this size
+                                                   // are decoded whole in memory; larger ones and
+                                                   // other methods are streamed. Each worker
+                                                   // holds at most this much plus the compressed
+                                                   // bytes, so memory stays bounded.
+  std::uint64_t readAheadSize = 32 * 1024 * 1024;  // When fewer workers than cores run, streamed
+                                                   // entries this large are decoded a block
+                                                   // ahead on a second thread; for smaller ones
+                                                   // the thread costs more than it saves.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
