@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 #include "platform/platform_services.h"
@@ -94,6 +95,56 @@ TEST_F(CentralDirectoryTest, AdjustsForLeadingBytesAndSortsByOffset) {
   ASSERT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kNone);
   EXPECT_EQ(directory.entries[1].dataOffset, 5u + 30 + 5 + 1 + 30 + 6);
 }
+
+struct ToleranceCase {
+  const char* label;
+  std::function<void(std::string& bytes, std::size_t endRecord)> damage;
+};
+
+class ToleranceTest : public CentralDirectoryTest,
+                      public ::testing::WithParamInterface<ToleranceCase> {};
+
+void Put16(std::string& bytes, std::size_t at, std::uint16_t value) {
+  bytes[at] = static_cast<char>(value & 0xFF);
+  bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+// What real writers get wrong in the end record and the extra fields; every entry is still found
+// where it is.
+TEST_P(ToleranceTest, FindsEveryEntry) {
+  ZipBuilder zip;
+  zip.Add({.name = "one", .data = "1", .mtime = 1000000000}).AddFile("two", "22");
+  zip.AddFile("three", "333");
+  std::string bytes = zip.Build();
+  GetParam().damage(bytes, bytes.size() - 22);
+  WriteBytes(bytes);
+  CentralDirectory directory = ReadCentralDirectory(fd_.Get());
+  ASSERT_EQ(directory.entries.size(), 3u);
+  EXPECT_EQ(directory.NameOf(directory.entries[2]), "three");
+  EXPECT_EQ(directory.prefixLength, 0u);
+  EXPECT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kNone);
+  EXPECT_EQ(directory.entries[1].dataOffset, 30u + 3 + 9 + 1 + 30 + 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, ToleranceTest,
+    ::testing::Values(
+        ToleranceCase{"CountTooHigh", [](std::string& b, std::size_t e) { Put16(b, e + 10, 9); }},
+        ToleranceCase{"CountTooLow", [](std::string& b, std::size_t e) { Put16(b, e + 10, 1); }},
+        ToleranceCase{"CountsDisagree", [](std::string& b, std::size_t e) { Put16(b, e + 8, 7); }},
+        ToleranceCase{"DiskNumbersSet",
+                      [](std::string& b, std::size_t e) { Put16(b, e + 4, 1), Put16(b, e + 6, 1); }},
+        ToleranceCase{"SizeOff", [](std::string& b, std::size_t e) { Put16(b, e + 12, 200); }},
+        ToleranceCase{"OffsetOff", [](std::string& b, std::size_t e) { Put16(b, e + 16, 7); }},
+        ToleranceCase{"SizeAndOffsetOff",
+                      [](std::string& b, std::size_t e) { Put16(b, e + 12, 5), Put16(b, e + 16, 3); }},
+        ToleranceCase{"CommentLengthPastTheFile",
+                      [](std::string& b, std::size_t e) { Put16(b, e + 20, 500); }},
+        ToleranceCase{"DamagedSignature", [](std::string& b, std::size_t e) { b[e + 3] = 7; }},
+        // The extended timestamp's own length runs past the entry's extra fields.
+        ToleranceCase{"ExtraFieldRunsPastItsArea",
+                      [](std::string& b, std::size_t) { b[b.rfind("UT\x05") + 2] = 9; }}),
+    [](const auto& info) { return info.param.label; });
 
 TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
   for (const std::string& bytes :
