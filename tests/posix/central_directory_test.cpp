@@ -1,5 +1,4 @@
 #include "platform/posix/extractor/central_directory.h"
-#include "platform/posix/extractor/entry_layout.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <limits>
 
 #include "platform/platform_services.h"
+#include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
@@ -40,8 +40,12 @@ TEST_F(CentralDirectoryTest, ReadsEveryFieldOfEachEntry) {
   ZipBuilder zip;
   zip.Add({.name = "ユニ.txt", .data = "hello", .flags = testing::kFlagUtf8, .unixMode = 0100640});
   zip.Add({.name = "dir/", .dosAttributes = 0x10, .host = 11});
-  zip.Add({.name = "raw", .data = "secret!", .flags = testing::kFlagEncrypted, .method = 9,
-           .unicodePath = "名前", .crc = 0x12345678});
+  zip.Add({.name = "raw",
+           .data = "secret!",
+           .flags = testing::kFlagEncrypted,
+           .method = 9,
+           .unicodePath = "名前",
+           .crc = 0x12345678});
   CentralDirectory directory = Read(zip);
   ASSERT_EQ(directory.entries.size(), 3u);
   const CentralEntry& file = directory.entries[0];
@@ -77,7 +81,8 @@ TEST_F(CentralDirectoryTest, ReadsZip64RecordsAndFields) {
 
 TEST_F(CentralDirectoryTest, SaturatesTheDeclaredTotal) {
   ZipBuilder zip;
-  zip.Add({.name = "a", .uncompressedSize = 1ull << 63}).Add({.name = "b", .uncompressedSize = 1ull << 63});
+  zip.Add({.name = "a", .uncompressedSize = 1ull << 63})
+      .Add({.name = "b", .uncompressedSize = 1ull << 63});
   EXPECT_EQ(Read(zip).DeclaredTotalSize(), std::numeric_limits<std::uint64_t>::max());
 }
 
@@ -132,12 +137,14 @@ INSTANTIATE_TEST_SUITE_P(
         ToleranceCase{"CountTooHigh", [](std::string& b, std::size_t e) { Put16(b, e + 10, 9); }},
         ToleranceCase{"CountTooLow", [](std::string& b, std::size_t e) { Put16(b, e + 10, 1); }},
         ToleranceCase{"CountsDisagree", [](std::string& b, std::size_t e) { Put16(b, e + 8, 7); }},
-        ToleranceCase{"DiskNumbersSet",
-                      [](std::string& b, std::size_t e) { Put16(b, e + 4, 1), Put16(b, e + 6, 1); }},
+        ToleranceCase{
+            "DiskNumbersSet",
+            [](std::string& b, std::size_t e) { Put16(b, e + 4, 1), Put16(b, e + 6, 1); }},
         ToleranceCase{"SizeOff", [](std::string& b, std::size_t e) { Put16(b, e + 12, 200); }},
         ToleranceCase{"OffsetOff", [](std::string& b, std::size_t e) { Put16(b, e + 16, 7); }},
-        ToleranceCase{"SizeAndOffsetOff",
-                      [](std::string& b, std::size_t e) { Put16(b, e + 12, 5), Put16(b, e + 16, 3); }},
+        ToleranceCase{
+            "SizeAndOffsetOff",
+            [](std::string& b, std::size_t e) { Put16(b, e + 12, 5), Put16(b, e + 16, 3); }},
         ToleranceCase{"CommentLengthPastTheFile",
                       [](std::string& b, std::size_t e) { Put16(b, e + 20, 500); }},
         ToleranceCase{"DamagedSignature", [](std::string& b, std::size_t e) { b[e + 3] = 7; }},
@@ -147,9 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.label; });
 
 TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
-  for (const std::string& bytes :
-       {std::string(), std::string("PK\5\6"), std::string(5000, 'z'),
-        ZipBuilder().AddFile("a", "a").Build().substr(0, 20)}) {
+  for (const std::string& bytes : {std::string(), std::string("PK\5\6"), std::string(5000, 'z'),
+                                   ZipBuilder().AddFile("a", "a").Build().substr(0, 20)}) {
     WriteBytes(bytes);
     EXPECT_THROW(ReadCentralDirectory(fd_.Get()), PlatformError) << bytes.size();
   }

@@ -1,17 +1,15 @@
-#include "platform/posix/extractor/deflate_decoder.h"
-
 #include <bzlib.h>
-#include <lzma.h>
-#include <zstd.h>
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libdeflate.h>
+#include <lzma.h>
+#include <zstd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "platform/posix/extractor/deflate_decoder.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/zip_records.h"
 #include "platform/posix/unique_fd.h"
@@ -26,8 +24,8 @@ constexpr std::uint64_t kOffset = 7;  // The data never starts at the file's fir
 std::string Deflate(const std::string& plain) {
   libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
   std::string out(libdeflate_deflate_compress_bound(compressor, plain.size()), '\0');
-  out.resize(libdeflate_deflate_compress(compressor, plain.data(), plain.size(), out.data(),
-                                         out.size()));
+  out.resize(
+      libdeflate_deflate_compress(compressor, plain.data(), plain.size(), out.data(), out.size()));
   libdeflate_free_compressor(compressor);
   return out;
 }
@@ -61,7 +59,8 @@ std::string ZipLzma(const std::string& plain) {
   stream.avail_in = plain.size();
   stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
   stream.avail_out = out.size();
-  while (lzma_code(&stream, LZMA_FINISH) == LZMA_OK) {}
+  while (lzma_code(&stream, LZMA_FINISH) == LZMA_OK) {
+  }
   out.resize(out.size() - stream.avail_out);
   lzma_end(&stream);
   return std::string("\x10\x02\x05\x00", 4) + out.substr(0, 5) + out.substr(13);
@@ -118,10 +117,10 @@ struct RawCase {
   const char* label;
   std::uint16_t method;
   std::string plain;
-  std::string raw;               // What lies in the file at the entry's data offset.
-  std::int64_t sizeChange = 0;   // Added to the declared uncompressed size.
-  std::uint32_t crcChange = 0;   // XORed into the declared CRC.
-  std::int64_t rawChange = 0;    // Added to the declared compressed size.
+  std::string raw;              // What lies in the file at the entry's data offset.
+  std::int64_t sizeChange = 0;  // Added to the declared uncompressed size.
+  std::uint32_t crcChange = 0;  // XORed into the declared CRC.
+  std::int64_t rawChange = 0;   // Added to the declared compressed size.
   bool decodes;
 };
 
@@ -157,8 +156,11 @@ TEST_P(EntryDecodingTest, GivesExactlyTheDeclaredContentOrNothing) {
   }
   // The decoder's buffers are reused: a second, smaller entry must not see the first's bytes.
   testing::ZipBuilder::WriteBytes(path, std::string(kOffset, 'P') + Deflate("ab"));
-  CentralEntry small{.dataOffset = kOffset, .compressedSize = Deflate("ab").size(),
-                     .uncompressedSize = 2, .crc = testing::Crc32("ab"), .method = 8};
+  CentralEntry small{.dataOffset = kOffset,
+                     .compressedSize = Deflate("ab").size(),
+                     .uncompressedSize = 2,
+                     .crc = testing::Crc32("ab"),
+                     .method = 8};
   content = decoder.Decode(small);
   ASSERT_TRUE(content.has_value());
   EXPECT_EQ(std::string(content->begin(), content->end()), "ab");
@@ -218,12 +220,15 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"Stored", {.compressedSize = 1000, .uncompressedSize = 1000, .method = 0}, true},
         FitCase{"TooLarge", {.compressedSize = 30, .uncompressedSize = 1001, .method = 8}, false},
         FitCase{"StoredSizesDisagree",
-                {.compressedSize = 999, .uncompressedSize = 1000, .method = 0}, false},
+                {.compressedSize = 999, .uncompressedSize = 1000, .method = 0},
+                false},
         FitCase{"CompressedFarLarger",
-                {.compressedSize = 1u << 30, .uncompressedSize = 10, .method = 8}, false},
+                {.compressedSize = 1u << 30, .uncompressedSize = 10, .method = 8},
+                false},
         FitCase{"Bzip2", {.compressedSize = 30, .uncompressedSize = 100, .method = 12}, false},
         FitCase{"Encrypted",
-                {.compressedSize = 30, .uncompressedSize = 100, .flags = 1, .method = 8}, false}),
+                {.compressedSize = 30, .uncompressedSize = 100, .flags = 1, .method = 8},
+                false}),
     [](const auto& info) { return info.param.label; });
 
 TEST(Crc32Test, MatchesTheZipChecksumAcrossPieces) {

@@ -56,13 +56,13 @@ TEST_P(PlanRangesTest, CoversEveryEntryOnceInOrderWithEvenShares) {
 
 INSTANTIATE_TEST_SUITE_P(
     Archives, PlanRangesTest,
-    ::testing::Values(PlanCase{"OneWorker", std::vector<std::uint64_t>(50, 1000), 1},
-                      PlanCase{"ManySmall", std::vector<std::uint64_t>(10000, 9000), 2},
-                      PlanCase{"FewLarge", {160u << 20, 120u << 20, 100u << 20, 120u << 20}, 2},
-                      PlanCase{"OneEntry", {5u << 20}, 4},
-                      PlanCase{"OneHugeAmongSmall",
-                               {10, 10, 10, std::uint64_t{1} << 50, 10, 10, 10, 10}, 3},
-                      PlanCase{"EmptyFiles", std::vector<std::uint64_t>(300, 0), 8}),
+    ::testing::Values(
+        PlanCase{"OneWorker", std::vector<std::uint64_t>(50, 1000), 1},
+        PlanCase{"ManySmall", std::vector<std::uint64_t>(10000, 9000), 2},
+        PlanCase{"FewLarge", {160u << 20, 120u << 20, 100u << 20, 120u << 20}, 2},
+        PlanCase{"OneEntry", {5u << 20}, 4},
+        PlanCase{"OneHugeAmongSmall", {10, 10, 10, std::uint64_t{1} << 50, 10, 10, 10, 10}, 3},
+        PlanCase{"EmptyFiles", std::vector<std::uint64_t>(300, 0), 8}),
     [](const auto& info) { return info.param.label; });
 
 TEST(PlanRangesTest, NoEntriesGiveNoRanges) { EXPECT_TRUE(PlanRanges({}, 2).empty()); }
@@ -90,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WorkersCase{"ManyCores", std::vector<std::uint64_t>(1000, 1u << 20), 64, 8},
                       // The workers share one directory: many entries cost no worker.
                       WorkersCase{"ManyEntries", std::vector<std::uint64_t>(60000, 1000), 8, 8},
-                      WorkersCase{"ManyEntriesOnTwoCores",
-                                  std::vector<std::uint64_t>(100000, 1000), 2, 2}),
+                      WorkersCase{"ManyEntriesOnTwoCores", std::vector<std::uint64_t>(100000, 1000),
+                                  2, 2}),
     [](const auto& info) { return info.param.label; });
 
 TEST(RangeQueueTest, HandsOutEachRangeExactlyOnceAcrossThreads) {

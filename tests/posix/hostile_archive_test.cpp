@@ -65,11 +65,13 @@ struct NameCase {
   SkipReason reason;
 };
 
-class HostileNameTest : public HostileArchiveTest, public ::testing::WithParamInterface<NameCase> {};
+class HostileNameTest : public HostileArchiveTest,
+                        public ::testing::WithParamInterface<NameCase> {};
 
 // The entry is refused under its own reason, and the walk goes on to the entry after it.
 TEST_P(HostileNameTest, IsRefusedAndTheNextEntryStillArrives) {
-  ExtractionReport report = Extract(ZipBuilder().AddFile(GetParam().name, "evil").AddFile("ok", "ok"));
+  ExtractionReport report =
+      Extract(ZipBuilder().AddFile(GetParam().name, "evil").AddFile("ok", "ok"));
   EXPECT_EQ(report.SkippedFor(GetParam().reason), 1u) << DescribeSkipped(report);
   EXPECT_EQ(Extracted(), std::vector<std::string>{"ok"});
   EXPECT_EQ(DescribeSkipped(report).find('\x1b'), std::string::npos);
@@ -83,14 +85,14 @@ std::string LongPath() {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, HostileNameTest,
-    ::testing::Values(NameCase{"OnlySlashes", "///", SkipReason::kLeavesFolder},
-                      NameCase{"OnlyDotsAndSlashes", ".//./.", SkipReason::kEmptyName},
-                      NameCase{"ComponentOverNameMax", std::string(256, 'n'),
-                               SkipReason::kUnusableName},
-                      NameCase{"PathOverPathMax", LongPath(), SkipReason::kUnusableName},
-                      NameCase{"NulByte", std::string("a\0/../../x", 10), SkipReason::kUnusableName},
-                      NameCase{"EscapeSequence", "esc\x1b[2J.txt", SkipReason::kUnusableName},
-                      NameCase{"Newline", "two\nlines", SkipReason::kUnusableName}),
+    ::testing::Values(
+        NameCase{"OnlySlashes", "///", SkipReason::kLeavesFolder},
+        NameCase{"OnlyDotsAndSlashes", ".//./.", SkipReason::kEmptyName},
+        NameCase{"ComponentOverNameMax", std::string(256, 'n'), SkipReason::kUnusableName},
+        NameCase{"PathOverPathMax", LongPath(), SkipReason::kUnusableName},
+        NameCase{"NulByte", std::string("a\0/../../x", 10), SkipReason::kUnusableName},
+        NameCase{"EscapeSequence", "esc\x1b[2J.txt", SkipReason::kUnusableName},
+        NameCase{"Newline", "two\nlines", SkipReason::kUnusableName}),
     [](const auto& info) { return info.param.label; });
 
 // A symlink entry naming another entry of the same archive is the nearest a ZIP file comes to a
@@ -193,9 +195,9 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"WholeArchiveInComment",
                    {.comment = ZipBuilder().AddFile("fake.txt", "fake").Build()}},
         LayoutCase{"Zip64EndRecord", {.zip64End = true}},
-        LayoutCase{"EverythingAtOnce",
-                   {.prefix = "stub", .comment = kEmptyEndRecord, .suffix = "junk",
-                    .zip64End = true}}),
+        LayoutCase{
+            "EverythingAtOnce",
+            {.prefix = "stub", .comment = kEmptyEndRecord, .suffix = "junk", .zip64End = true}}),
     [](const auto& info) { return info.param.label; });
 
 struct UnixModeCase {
@@ -259,10 +261,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BombCase{"SharedLocalHeader", SharedHeaders(5), RefusalReason::kOverlappingEntries},
         // Each entry's data runs over the next entry's local header ("quoted" overlap).
-        BombCase{"QuotedOverlap",
-                 {{.name = "a", .data = "x", .size = 200},
-                  {.name = "b", .data = std::string(300, 'b')}},
-                 RefusalReason::kOverlappingEntries},
+        BombCase{
+            "QuotedOverlap",
+            {{.name = "a", .data = "x", .size = 200}, {.name = "b", .data = std::string(300, 'b')}},
+            RefusalReason::kOverlappingEntries},
         BombCase{"DataRunsIntoTheCentralDirectory",
                  {{.name = "f", .data = "tiny", .size = 1000000}},
                  RefusalReason::kOverlappingEntries},

@@ -57,8 +57,7 @@ class ParallelExtractionTest : public ::testing::TestWithParam<Tuning> {
 
 INSTANTIATE_TEST_SUITE_P(
     Tunings, ParallelExtractionTest,
-    ::testing::Values(Tuning{"OneWorker", {.workers = 1}},
-                      Tuning{"TwoWorkers", {.workers = 2}},
+    ::testing::Values(Tuning{"OneWorker", {.workers = 1}}, Tuning{"TwoWorkers", {.workers = 2}},
                       Tuning{"FiveWorkers", {.workers = 5}},
                       Tuning{"TwoWorkersAllStreamed", {.workers = 2, .inMemoryLimit = 0}},
                       // Every entry decoded a block ahead on a second thread, where a core is

@@ -41,35 +41,44 @@ struct NameCase {
   std::string expected;
 };
 
-class ExtractedNameTest : public ExtractorFaultTest, public ::testing::WithParamInterface<NameCase> {};
+class ExtractedNameTest : public ExtractorFaultTest,
+                          public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(ExtractedNameTest, ArrivesUnderItsIntendedName) {
   ZipBuilder().Add(GetParam().entry).WriteTo(archive_);
   ExtractionReport report = ExtractZipArchive(archive_, out_.string());
   EXPECT_TRUE(report.skipped.empty()) << DescribeSkipped(report);
-  EXPECT_TRUE(fs::is_regular_file(out_ / GetParam().expected)) << ::testing::PrintToString(Extracted());
+  EXPECT_TRUE(fs::is_regular_file(out_ / GetParam().expected))
+      << ::testing::PrintToString(Extracted());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Charsets, ExtractedNameTest,
     ::testing::Values(
-        NameCase{"Utf8Flagged", {.name = "日本語/テスト.txt", .flags = testing::kFlagUtf8},
+        NameCase{"Utf8Flagged",
+                 {.name = "日本語/テスト.txt", .flags = testing::kFlagUtf8},
                  "日本語/テスト.txt"},
         NameCase{"Cp932FromJapaneseWindows",
                  {.name = "\x93\xfa\x96\x7b\x8c\xea\x83\x74\x83\x48\x83\x8b\x83\x5f\\"
                           "\x83\x65\x83\x58\x83\x67.txt"},
                  "日本語フォルダ/テスト.txt"},
-        NameCase{"Cp932BackslashTrailByte", {.name = "\x83\x5c\x83\x74\x83\x67/\x95\x5c.txt"},
+        NameCase{"Cp932BackslashTrailByte",
+                 {.name = "\x83\x5c\x83\x74\x83\x67/\x95\x5c.txt"},
                  "ソフト/表.txt"},
-        NameCase{"Cp437", {.name = "\x80" "a\x9a.txt"}, "ÇaÜ.txt"},
+        NameCase{"Cp437",
+                 {.name = "\x80"
+                          "a\x9a.txt"},
+                 "ÇaÜ.txt"},
         NameCase{"NeitherUtf8NorCp932", {.name = "\xff\xfe\x80"}, "\u00a0■Ç"},
         // Names are never normalised: a decomposed name arrives decomposed.
-        NameCase{"DecomposedUtf8", {.name = "\xe3\x81\x8b\xe3\x82\x99.txt", .flags = testing::kFlagUtf8},
+        NameCase{"DecomposedUtf8",
+                 {.name = "\xe3\x81\x8b\xe3\x82\x99.txt", .flags = testing::kFlagUtf8},
                  "\xe3\x81\x8b\xe3\x82\x99.txt"},
         // Some Japanese tools set the UTF-8 flag on CP932 names; invalid UTF-8 falls through.
-        NameCase{"Cp932UnderUtf8Flag", {.name = "\x95\x5c.txt", .flags = testing::kFlagUtf8},
-                 "表.txt"},
-        NameCase{"InvalidUtf8UnderUtf8Flag", {.name = "bad\xff", .flags = testing::kFlagUtf8},
+        NameCase{
+            "Cp932UnderUtf8Flag", {.name = "\x95\x5c.txt", .flags = testing::kFlagUtf8}, "表.txt"},
+        NameCase{"InvalidUtf8UnderUtf8Flag",
+                 {.name = "bad\xff", .flags = testing::kFlagUtf8},
                  "bad\u00a0"},
         NameCase{"UnicodePathField", {.name = "raw.txt", .unicodePath = "名前.txt"}, "名前.txt"},
         NameCase{"UnicodePathFieldWithWrongCrc",
@@ -84,10 +93,14 @@ struct FaultCase {
   bool laterEntriesRead;
 };
 
-class FaultyEntryTest : public ExtractorFaultTest, public ::testing::WithParamInterface<FaultCase> {};
+class FaultyEntryTest : public ExtractorFaultTest,
+                        public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
-  ZipBuilder().AddFile("before.txt", "b").Add(GetParam().entry).AddFile("after.txt", "a")
+  ZipBuilder()
+      .AddFile("before.txt", "b")
+      .Add(GetParam().entry)
+      .AddFile("after.txt", "a")
       .WriteTo(archive_);
   ExtractionReport report = ExtractZipArchive(archive_, out_.string());
   EXPECT_EQ(report.SkippedFor(GetParam().reason), 1u) << DescribeSkipped(report);
@@ -98,17 +111,24 @@ TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultyEntryTest,
-    ::testing::Values(
-        FaultCase{"BadCrc", {.name = "f", .data = "hello", .crc = 1},
-                  SkipReason::kUnreadableData, true},
-        FaultCase{"UnsupportedMethod", {.name = "f", .data = "xx", .method = 9},
-                  SkipReason::kUnreadableData, true},
-        FaultCase{"EncryptedFlag", {.name = "f", .data = "0123456789abcdef", .flags = 1},
-                  SkipReason::kEncrypted, true},
-        // A stored entry whose sizes understate its data: the reader stops at the declared size
-        // and the CRC of what it read cannot match.
-        FaultCase{"StoredSizeUnderstated", {.name = "f", .data = "hello world", .size = 5},
-                  SkipReason::kUnreadableData, true}),
+    ::testing::Values(FaultCase{"BadCrc",
+                                {.name = "f", .data = "hello", .crc = 1},
+                                SkipReason::kUnreadableData,
+                                true},
+                      FaultCase{"UnsupportedMethod",
+                                {.name = "f", .data = "xx", .method = 9},
+                                SkipReason::kUnreadableData,
+                                true},
+                      FaultCase{"EncryptedFlag",
+                                {.name = "f", .data = "0123456789abcdef", .flags = 1},
+                                SkipReason::kEncrypted,
+                                true},
+                      // A stored entry whose sizes understate its data: the reader stops at the
+                      // declared size and the CRC of what it read cannot match.
+                      FaultCase{"StoredSizeUnderstated",
+                                {.name = "f", .data = "hello world", .size = 5},
+                                SkipReason::kUnreadableData,
+                                true}),
     [](const auto& info) { return info.param.label; });
 
 struct EncryptionCase {
@@ -130,7 +150,8 @@ TEST_P(EncryptedArchiveTest, SkipsEncryptedEntries) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ciphers, EncryptedArchiveTest,
-                         ::testing::Values(EncryptionCase{"ZipCrypto", "zip:encryption=traditional"},
+                         ::testing::Values(EncryptionCase{"ZipCrypto",
+                                                          "zip:encryption=traditional"},
                                            EncryptionCase{"Aes256", "zip:encryption=aes256"}),
                          [](const auto& info) { return info.param.label; });
 
@@ -161,7 +182,8 @@ struct CutCase {
   std::string lost;  // The entry named as lost, "-" for a loss without a name, "" for none.
 };
 
-class TruncatedArchiveTest : public ExtractorFaultTest, public ::testing::WithParamInterface<CutCase> {};
+class TruncatedArchiveTest : public ExtractorFaultTest,
+                             public ::testing::WithParamInterface<CutCase> {};
 
 // A download cut short loses the end of the file, and with it the central directory: the entries
 // whose data is whole are recovered from their local headers, the first one cut short is named
@@ -169,7 +191,8 @@ class TruncatedArchiveTest : public ExtractorFaultTest, public ::testing::WithPa
 TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndNamesTheLost) {
   ZipBuilder().AddFile("one.txt", std::string(5000, 'x')).AddFile("two.txt", "y").WriteTo(archive_);
   std::int64_t cut = GetParam().cut;
-  fs::resize_file(archive_, cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
+  fs::resize_file(archive_,
+                  cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
   EXPECT_TRUE(IsZipArchive(archive_));
   ExtractionReport report = ExtractZipArchive(archive_, out_.string());
   EXPECT_EQ(Extracted(), GetParam().kept);
@@ -236,7 +259,8 @@ TEST(DescribeSkippedTest, CountsEveryEntryButNamesOnlyTheFirstFew) {
 TEST(DescribeSkippedTest, ARefusalIsOneLineThatSaysWhy) {
   ExtractionReport report;
   report.Skip(SkipReason::kLink, "never shown beside a refusal");
-  report.refusal = Refusal{RefusalReason::kNotEnoughSpace, (3ull << 30) + (100ull << 20), 1536 << 10};
+  report.refusal =
+      Refusal{RefusalReason::kNotEnoughSpace, (3ull << 30) + (100ull << 20), 1536 << 10};
   EXPECT_EQ(DescribeSkipped(report),
             "zipdrop: アーカイブを展開しませんでした: 展開に 3.1 GB 必要ですが、空きは 1.5 MB "
             "しかありません\n");

@@ -59,8 +59,7 @@ class TemporaryFolderTest : public ::testing::Test {
 
 // Runs once with the kernel's fast paths and once with the fallbacks that older kernels
 // (no openat2) and some file systems (no RENAME_NOREPLACE) take.
-class ExtractorTest : public TemporaryFolderTest,
-                      public ::testing::WithParamInterface<Fallbacks> {
+class ExtractorTest : public TemporaryFolderTest, public ::testing::WithParamInterface<Fallbacks> {
  protected:
   void SetUp() override {
     TemporaryFolderTest::SetUp();
