@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/beneath.h"
@@ -160,30 +161,41 @@ bool MadeFolders::Take(const std::string& path) {
   return paths_.erase(path) > 0;
 }
 
-std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
-                                           mode_t permissions, bool& created, MadeFolders& made) {
+FolderEntryOutcome WriteFolderEntry(int destinationFd, const EntryPath& path, mode_t permissions,
+                                    MadeFolders& made) {
   UniqueFd folder;
-  created = false;
-  if (auto reason = OpenFolders(destinationFd, path, path.components.size(),
-                                PlainPermissions(permissions), folder, created, made, false)) {
-    return reason;
+  bool created = false;
+  if (auto reason = OpenFolders(destinationFd, path, path.components.size(), kImplicitFolderMode,
+                                folder, created, made, false)) {
+    return {reason, std::nullopt};
   }
   // A folder made on the way to a file that came first, here or in another worker, is still this
-  // entry's: it takes the entry's permissions. It was made with 0777 under the umask, so masking
-  // with its own mode applies the umask without reading it, which would race with other threads.
-  if (!created && made.Take(path.Joined())) {
-    struct stat status;
-    if (fstat(folder.Get(), &status) == 0) {
-      fchmod(folder.Get(), PlainPermissions(permissions) & status.st_mode & 0777);
-    }
-    created = true;
-  }
-  return std::nullopt;
+  // entry's. Every folder this run makes starts as 0777 under the umask, so masking with its own
+  // mode applies the umask without reading it, which would race with other threads.
+  if (!created && !made.Take(path.Joined())) return {};
+  struct stat status;
+  if (fstat(folder.Get(), &status) != 0) return {};
+  return {std::nullopt, PlainPermissions(permissions) & status.st_mode & 0777};
 }
 
-void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime) {
-  UniqueFd folder = OpenBeneath(destinationFd, relativePath, O_RDONLY | O_DIRECTORY);
-  if (folder.Valid()) SetTime(folder.Get(), mtime);
+namespace {
+
+std::size_t Depth(const std::string& path) {
+  return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
+
+}  // namespace
+
+void FinishFolders(int destinationFd, std::vector<FolderFinish> folders) {
+  std::stable_sort(folders.begin(), folders.end(), [](const FolderFinish& a, const FolderFinish& b) {
+    return Depth(a.path) > Depth(b.path);
+  });
+  for (const FolderFinish& finish : folders) {
+    UniqueFd folder = OpenBeneath(destinationFd, finish.path, O_RDONLY | O_DIRECTORY);
+    if (!folder.Valid()) continue;
+    SetTime(folder.Get(), finish.mtime);
+    fchmod(folder.Get(), finish.permissions);
+  }
 }
 
 }  // namespace zipdrop

@@ -59,12 +59,26 @@ bool IsSameEntryName(std::string_view fromReader, std::string_view central) {
                     [](char a, char b) { return a == b || (IsSlash(a) && IsSlash(b)); });
 }
 
+// A streamed entry's data that ends early once the work is to stop, so that an interrupted run
+// does not first finish a large entry. The unfinished file is then dropped unpublished.
+class StoppableData : public EntryData {
+ public:
+  StoppableData(EntryData& data, const RangeQueue& queue) : data_(data), queue_(queue) {}
+  std::ptrdiff_t Read(char* buffer, std::size_t size) override {
+    return queue_.Stopped() ? -1 : data_.Read(buffer, size);
+  }
+
+ private:
+  EntryData& data_;
+  const RangeQueue& queue_;
+};
+
 class Worker {
  public:
-  Worker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderTime>& times)
+  Worker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderFinish>& folders)
       : shared_(shared),
         reader_(reader),
-        times_(times),
+        folders_made_(folders),
         decoder_(shared.archiveFd),
         folders_(shared.destinationFd, shared.madeFolders),
         buffer_(kBlockSize) {}
@@ -87,7 +101,7 @@ class Worker {
 
   SharedExtraction& shared_;
   ArchiveReader& reader_;
-  std::vector<FolderTime>& times_;
+  std::vector<FolderFinish>& folders_made_;
   InMemoryDecoder decoder_;
   FolderCache folders_;
   std::vector<char> buffer_;
@@ -155,6 +169,8 @@ bool Worker::ExtractEntry(std::size_t entryIndex, RangeOutcome& outcome) {
     if (!IsPairedWith(entry)) return shared_.queue.Stop(StopReason::kDamaged), false;
     reason = WriteEntry(entry, SplitEntryPath(name));
   }
+  // An interrupted entry is not counted: it is left for the entries not attempted.
+  if (shared_.queue.Reason() == StopReason::kInterrupted) return false;
   // Once the disk is full, later entries are not attempted: each would fail the same way, and a
   // disk kept full by us hurts everything else the user runs.
   if (reason == SkipReason::kDiskFull) return shared_.queue.Stop(StopReason::kDiskFull), false;
@@ -176,14 +192,13 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, const En
   if (auto reason = ReasonFromName(path)) return reason;
   mode_t permissions = PermissionsOf(header_, entry);
   if (header_.type != AE_IFDIR) return WriteFile(entry, path, permissions);
-  bool created = false;
-  auto reason = WriteFolderEntry(shared_.destinationFd, path, permissions, created,
-                                 shared_.madeFolders);
-  if (created) {
+  FolderEntryOutcome folder =
+      WriteFolderEntry(shared_.destinationFd, path, permissions, shared_.madeFolders);
+  if (folder.finalPermissions) {
     ++outcome_->report.foldersCreated;
-    if (header_.mtime) times_.push_back({path.Joined(), *header_.mtime});
+    folders_made_.push_back({path.Joined(), header_.mtime, *folder.finalPermissions});
   }
-  return reason;
+  return folder.skipped;
 }
 
 // Entries that fit in memory are read and decoded by us, with libarchive's data left unread;
@@ -197,7 +212,8 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
     if (!content) return SkipReason::kUnreadableData;
     reason = WriteFileContent(folders_, path, attributes, *content);
   } else {
-    reason = WriteFileEntry(folders_, path, attributes, reader_, buffer_);
+    StoppableData data(reader_, shared_.queue);
+    reason = WriteFileEntry(folders_, path, attributes, data, buffer_);
   }
   if (!reason) ++outcome_->report.filesWritten;
   return reason;
@@ -205,8 +221,8 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
 
 }  // namespace
 
-void RunWorker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderTime>& times) {
-  Worker(shared, reader, times).Run();
+void RunWorker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderFinish>& folders) {
+  Worker(shared, reader, folders).Run();
 }
 
 }  // namespace zipdrop

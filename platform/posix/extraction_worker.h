@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -21,13 +20,6 @@ struct RangeOutcome {
   ExtractionReport report;
   std::size_t notAttemptedFrom = 0;  // The range's first entry not attempted; its end when all
                                      // were. Set by the worker that claimed the range.
-};
-
-/// A folder made by this run. Its time is set only once every worker has finished, because
-/// writing into a folder moves its time and any worker may still write into it.
-struct FolderTime {
-  std::string path;
-  timespec mtime;
 };
 
 /// What the workers of one extraction share. Each range's outcome is written only by the worker
@@ -47,6 +39,8 @@ class ArchiveReader;
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.
 /// The reader must have been made on the calling thread, over shared.archiveFd.
-void RunWorker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderTime>& times);
+/// The folders it made are added to `folders`, to be finished once every worker has: writing into
+/// a folder moves its time, and any worker may still write into it.
+void RunWorker(SharedExtraction& shared, ArchiveReader& reader, std::vector<FolderFinish>& folders);
 
 }  // namespace zipdrop

@@ -5,7 +5,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "platform/posix/posix_error.h"
 
@@ -66,7 +70,25 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
+constexpr const char* kPinnedTimeZone = "TZ=:/etc/localtime";
+std::atomic<bool> timeZonePinned{false};
+
+std::vector<char*> EnvironmentForChild() {
+  std::vector<char*> envp;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (timeZonePinned && std::strcmp(*entry, kPinnedTimeZone) == 0) continue;
+    envp.push_back(*entry);
+  }
+  envp.push_back(nullptr);
+  return envp;
+}
+
 }  // namespace
+
+void PinDefaultTimeZone() {
+  if (getenv("TZ") != nullptr) return;
+  if (setenv("TZ", kPinnedTimeZone + 3, 0) == 0) timeZonePinned = true;
+}
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode) {
@@ -81,9 +103,10 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp = EnvironmentForChild();
   pid_t child = -1;
   int error = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(),
-                          environ);
+                          envp.data());
   if (error != 0) ThrowSystemError("cannot start " + program, error);
   return child;
 }

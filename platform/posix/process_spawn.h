@@ -17,8 +17,14 @@ enum class SpawnMode {
   kAttached,
 };
 
+/// Sets TZ to the system's default zone for this process when it is unset. glibc's mktime looks
+/// at /etc/localtime again on every call when TZ is unset, inside a lock that every thread
+/// shares; naming the same zone lets it load the zone once. Programs started later do not get
+/// this TZ: they get the environment we were given. Call it before any other thread starts.
+void PinDefaultTimeZone();
+
 /// Starts program (a path, used as given) with arguments as its argv (argv[0] included) and the
-/// current environment. Returns the process id; throws PlatformError when it cannot be started.
+/// current environment, less a TZ set by PinDefaultTimeZone. Returns the process id; throws PlatformError when it cannot be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode);
 

@@ -53,6 +53,15 @@ struct FolderSource {
   bool isArchive;
 };
 
+// Whether every entry came out, some did not, or the archive was refused.
+int StatusOf(const ExtractionReport& report) {
+  if (report.refusal) return 2;
+  for (const ExtractionReport::Skipped& skipped : report.skipped) {
+    if (skipped.count > 0) return 1;
+  }
+  return 0;
+}
+
 class FolderItems : public ShellObject {
  public:
   explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
@@ -67,12 +76,14 @@ class FolderItems : public ShellObject {
 
 class ShellFolder : public ShellObject {
  public:
-  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
+  ShellFolder(FolderSource source, CopyStatus* status)
+      : source_(std::move(source)), status_(status) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
   FolderSource source_;
+  CopyStatus* status_;
 };
 
 Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
@@ -82,7 +93,12 @@ Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& ar
   }
   if (IsMember(member, u"CopyHere")) {
     ExpectArgumentCount(arguments, 1, 1, member);
-    CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
+    try {
+      CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
+    } catch (const PlatformError&) {
+      if (status_) status_->Raise(2);
+      throw;
+    }
     return std::monostate();
   }
   ThrowNoMember(member, "Folder");
@@ -97,6 +113,8 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
   ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
+  if (status_) status_->Raise(StatusOf(report));
+  // A standard error that is closed or a broken pipe loses the summary, and nothing else.
   std::string skipped = DescribeSkipped(report);
   std::fputs(skipped.c_str(), stderr);
 }
@@ -120,14 +138,22 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
+  explicit ShellApplication(CopyStatus* status) : status_(status) {}
+  // A path that gives no folder is an archive that cannot be read, or none at all.
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
     ExpectArgumentCount(arguments, 1, 1, member);
     std::optional<FolderSource> folder =
         OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
-    if (!folder) return std::monostate();
-    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder)));
+    if (!folder) {
+      if (status_) status_->Raise(2);
+      return std::monostate();
+    }
+    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder), status_));
   }
+
+ private:
+  CopyStatus* status_;
 };
 
 class FileSystemObject : public ShellObject {
@@ -145,9 +171,9 @@ class FileSystemObject : public ShellObject {
 
 }  // namespace
 
-ObjectRef CreateShellObject(const std::u16string& progId) {
+ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status) {
   if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
-    return std::make_shared<ShellApplication>();
+    return std::make_shared<ShellApplication>(status);
   }
   if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
     return std::make_shared<FileSystemObject>();

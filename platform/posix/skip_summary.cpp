@@ -1,4 +1,5 @@
 // The summary of skipped entries that the user reads on standard error.
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -40,20 +41,22 @@ const char* DescribeReason(SkipReason reason) {
     case SkipReason::kDiskFull:
       return "ディスクの空き容量不足 (以降は展開を中止)";
     case SkipReason::kArchiveDamaged:
-      return "アーカイブが壊れていて以降を読めない";
+      return "アーカイブが壊れていて読めない";
   }
   return "不明な理由";
 }
 
+// A line names a few entries; the report keeps more for a list of its own.
+constexpr std::size_t kNamesPerLine = 5;
+
 std::string DescribeLine(const ExtractionReport::Skipped& skipped) {
   std::string line = "  " + std::string(DescribeReason(skipped.reason)) + ": " +
                      std::to_string(skipped.count) + " 件";
-  if (!skipped.names.empty()) {
+  std::size_t shown = std::min(skipped.names.size(), kNamesPerLine);
+  if (shown > 0) {
     line += " (";
-    for (size_t i = 0; i < skipped.names.size(); ++i) {
-      line += (i > 0 ? ", " : "") + skipped.names[i];
-    }
-    line += skipped.count > skipped.names.size() ? ", …)" : ")";
+    for (size_t i = 0; i < shown; ++i) line += (i > 0 ? ", " : "") + skipped.names[i];
+    line += skipped.count > shown ? ", …)" : ")";
   }
   return line + "\n";
 }

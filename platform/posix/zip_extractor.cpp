@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -20,13 +21,16 @@
 #include "platform/posix/entry_writer.h"
 #include "platform/posix/extraction_plan.h"
 #include "platform/posix/extraction_worker.h"
+#include "platform/posix/interrupt_watch.h"
 #include "platform/posix/posix_error.h"
+#include "platform/posix/process_spawn.h"
 
 namespace zipdrop {
 
 namespace {
 
-constexpr std::size_t kNamesKept = 3;
+// Enough names for a report that lists what was left out; the rest are counted.
+constexpr std::size_t kNamesKept = 20;
 
 // Adds what one range skipped to the whole report. Ranges are merged in the order of the
 // entries, so the names kept are the first ones, as a single pass would have kept them.
@@ -42,14 +46,15 @@ void MergeSkipped(ExtractionReport& into, const ExtractionReport::Skipped& skipp
   }
 }
 
-// After a full disk stopped the work, every entry not attempted is counted as not extracted.
-void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
+// After a full disk or damage stopped the work, every entry not attempted is counted as not
+// extracted, and named while the list has room.
+void CountNotAttempted(const SharedExtraction& shared, SkipReason reason,
+                       ExtractionReport& report) {
   for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
     for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
-      bool named = report.SkippedFor(SkipReason::kDiskFull) < kNamesKept;
+      bool named = report.SkippedFor(reason) < kNamesKept;
       const CentralEntry& entry = shared.directory.entries[i];
-      report.Skip(SkipReason::kDiskFull,
-                  named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
+      report.Skip(reason, named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
     }
   }
 }
@@ -61,9 +66,12 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
     report.foldersCreated += outcome.report.foldersCreated;
     for (const auto& skipped : outcome.report.skipped) MergeSkipped(report, skipped);
   }
-  if (shared.queue.Reason() == StopReason::kDiskFull) CountNotAttempted(shared, report);
-  // The entries past a damaged spot are lost together, as one.
-  if (shared.queue.Reason() == StopReason::kDamaged) report.Skip(SkipReason::kArchiveDamaged, "");
+  if (shared.queue.Reason() == StopReason::kDiskFull) {
+    CountNotAttempted(shared, SkipReason::kDiskFull, report);
+  }
+  if (shared.queue.Reason() == StopReason::kDamaged) {
+    CountNotAttempted(shared, SkipReason::kArchiveDamaged, report);
+  }
   return report;
 }
 
@@ -71,7 +79,7 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
 // this thread with the reader already made here. An exception in a worker is carried over to this
 // thread once all have finished.
 void RunWorkers(SharedExtraction& shared, ArchiveReader& reader,
-                std::vector<std::vector<FolderTime>>& times) {
+                std::vector<std::vector<FolderFinish>>& times) {
   std::vector<std::exception_ptr> failures(times.size());
   {
     std::vector<std::jthread> threads;
@@ -94,19 +102,13 @@ void RunWorkers(SharedExtraction& shared, ArchiveReader& reader,
   }
 }
 
-// Folder times are set last, once nothing more is written into any folder.
-void ApplyFolderTimes(int destinationFd, const std::vector<std::vector<FolderTime>>& times) {
-  for (const std::vector<FolderTime>& list : times) {
-    for (const FolderTime& folder : list) SetFolderTime(destinationFd, folder.path, folder.mtime);
+// Folder times and modes are set last, once nothing more is written into any folder.
+void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>& made) {
+  std::vector<FolderFinish> all;
+  for (std::vector<FolderFinish>& list : made) {
+    all.insert(all.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   }
-}
-
-// libarchive turns each entry's DOS time into a time_t with mktime. With TZ unset, glibc's mktime
-// checks /etc/localtime again on every call, inside a lock that all threads share, and the
-// workers spent more time waiting on each other there than writing. Naming the same default zone
-// explicitly lets glibc load it once. Done before any worker starts, as setenv is not thread-safe.
-void PinTimeZone() {
-  if (getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+  FinishFolders(destinationFd, std::move(all));
 }
 
 std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
@@ -198,7 +200,8 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   ExtractionReport refused;
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal || directory.entries.empty()) return refused;
-  PinTimeZone();
+  // libarchive turns each entry's DOS time into a time_t with mktime, on every worker at once.
+  PinDefaultTimeZone();
   ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
   std::size_t workers = ChooseWorkers(directory, tuning);
   std::vector<EntryRange> ranges = PlanRanges(directory.entries, workers);
@@ -208,9 +211,14 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
                           {}};
   shared.outcomes.resize(ranges.size());
   for (std::size_t k = 0; k < ranges.size(); ++k) shared.outcomes[k].notAttemptedFrom = ranges[k].begin;
-  std::vector<std::vector<FolderTime>> times(workers);
-  RunWorkers(shared, reader, times);
-  ApplyFolderTimes(destination.Get(), times);
+  std::vector<std::vector<FolderFinish>> folders(workers);
+  {
+    InterruptWatch interrupts([&shared] { shared.queue.Stop(StopReason::kInterrupted); });
+    RunWorkers(shared, reader, folders);
+    // Every temporary file is gone by now: the workers dropped theirs as they stopped.
+    interrupts.EndIfInterrupted();
+  }
+  FinishAllFolders(destination.Get(), folders);
   return MergeOutcomes(shared);
 }
 

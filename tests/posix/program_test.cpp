@@ -167,7 +167,7 @@ TEST_F(ProgramTest, PathWithBlanksIsOneArchiveAndOneFolder) {
 TEST_F(ProgramTest, MissingArchiveStillCleansUpAndOpensWithoutMessage) {
   fs::create_directory(temp_ / "Temporary Directory 3");
   RunResult result = Run({(root_ / "gone.zip").string()});
-  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.exitStatus, 2);
   EXPECT_EQ(result.standardError.find("エラー"), std::string::npos);
   EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 3"));
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "gone").string()});
