@@ -170,5 +170,20 @@ TEST_P(ParallelExtractionTest, DecodesDeflatedEntriesOfEverySize) {
   }
 }
 
+// An entry that stops the work (here a decomposed name, which the reader composes) must not hide
+// the entries lost with it: every entry is either written or counted.
+TEST_P(ParallelExtractionTest, EveryEntryIsWrittenOrCounted) {
+  ZipBuilder zip;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "g" + std::to_string(100 + i) + (i == 5 ? "\xE3\x81\x8B\xE3\x82\x99" : "");
+    zip.Add({.name = name, .data = "x", .flags = testing::kFlagUtf8});
+  }
+  ExtractionReport report = Extract(zip);
+  std::uint64_t skipped = 0;
+  for (const auto& reason : report.skipped) skipped += reason.count;
+  EXPECT_EQ(report.filesWritten + skipped, 40u);
+  EXPECT_EQ(Tree().size(), report.filesWritten);
+}
+
 }  // namespace
 }  // namespace zipdrop
