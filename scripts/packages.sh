@@ -5,4 +5,4 @@
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev zlib1g-dev
                 libxml2-dev)
-TEST_PACKAGES=(libgtest-dev)
+TEST_PACKAGES=(libgtest-dev 7zip)

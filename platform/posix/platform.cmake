@@ -3,6 +3,8 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 # libdeflate decodes the entries small enough to be held in memory, about twice as fast as zlib.
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# nettle gives AES, PBKDF2 and HMAC-SHA1 for archives encrypted with WinZip's AES.
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 find_package(Threads REQUIRED)
 
 file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
@@ -33,7 +35,8 @@ if(ZIPDROP_LIBARCHIVE_STATIC)
 else()
   target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBARCHIVE)
 endif()
-target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBDEFLATE Threads::Threads)
+target_link_libraries(zipdrop_platform PUBLIC PkgConfig::LIBDEFLATE PkgConfig::NETTLE
+                      Threads::Threads)
 
 add_executable(zipdrop app/main_posix.cpp)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
