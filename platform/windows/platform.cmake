@@ -32,11 +32,17 @@ if(MINGW)
   # wWinMain: the command line arrives as UTF-16, never through the ANSI code page. Release
   # builds drop their symbols, which the statically linked runtime would otherwise bloat.
   target_link_options(zipdrop PRIVATE -municode $<$<NOT:$<CONFIG:Debug>>:-s>)
+  # GNU ld leaves the terminal-server-aware bit out unless asked, and a Remote Desktop server
+  # then treats the program as a legacy one. ASLR and NX are named as well, so that they stay
+  # on whatever the linker's defaults are.
+  target_link_options(zipdrop PRIVATE
+    -Wl,--tsaware,--dynamicbase,--high-entropy-va,--nxcompat)
 endif()
 if(MSVC)
-  # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate.
+  # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate. The
+  # static runtime is chosen for every target in the top-level CMakeLists.txt. MSVC's linker sets
+  # the terminal-server-aware bit, ASLR and NX for programs by default.
   target_link_options(zipdrop PRIVATE /MANIFEST:NO)
-  set_property(TARGET zipdrop PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()
 
 if(ZIPDROP_TESTS)
