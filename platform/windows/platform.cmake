@@ -17,12 +17,14 @@ add_library(zipdrop_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/automation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/com_handles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/module_path.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shell_process_reference.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_error.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_platform.cpp)
 target_compile_definitions(zipdrop_platform PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
-target_link_libraries(zipdrop_platform PUBLIC zipdrop_core ole32 oleaut32 uuid user32)
+target_link_libraries(zipdrop_platform PUBLIC zipdrop_core ole32 oleaut32 uuid user32 shell32)
 
 add_executable(zipdrop WIN32 ${CMAKE_SOURCE_DIR}/app/main_windows.cpp)
 target_sources(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources/zipdrop.rc)
