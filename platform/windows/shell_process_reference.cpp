@@ -16,10 +16,12 @@ void RunWaitingMessages() {
 
 }  // namespace
 
+// IAgileObject tells COM that the counter may be used from any apartment as it is, so a reference
+// handed to another thread is never a proxy whose release would have to come back through ours.
 HRESULT ShellProcessReference::Counter::QueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IAgileObject)) return E_NOINTERFACE;
   *object = static_cast<IUnknown*>(this);
   AddRef();
   return S_OK;

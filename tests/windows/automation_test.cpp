@@ -109,13 +109,17 @@ class StubDispatch final : public IDispatch {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD callFlags, DISPPARAMS* parameters,
                                    VARIANT* result, EXCEPINFO* info, UINT*) override {
     flags = callFlags;
-    for (UINT i = parameters->cArgs; i-- > 0;) arguments.push_back(Described(parameters->rgvarg[i]));
+    for (UINT i = parameters->cArgs; i-- > 0;) {
+      arguments.push_back(Described(parameters->rgvarg[i]));
+    }
     return answer(result, info);
   }
 
  private:
   static std::wstring Described(const VARIANT& value) {
-    if (value.vt == VT_BSTR) return L"text " + std::wstring(value.bstrVal, SysStringLen(value.bstrVal));
+    if (value.vt == VT_BSTR) {
+      return L"text " + std::wstring(value.bstrVal, SysStringLen(value.bstrVal));
+    }
     if (value.vt == VT_BOOL) return L"bool " + std::to_wstring(value.boolVal);
     if (value.vt != VT_DISPATCH) return L"type " + std::to_wstring(value.vt);
     if (!value.pdispVal) return L"no object";
