@@ -2,10 +2,13 @@
 // changes to the environment or the working directory that are undone afterwards.
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +139,33 @@ class ScopedWorkingDirectory {
 
  private:
   std::filesystem::path old_;
+};
+
+/// A local stream socket bound at path, as a display server's. It accepts connections while
+/// listening; once Close is called the socket file stays behind with nobody listening, as a
+/// server that died leaves it.
+class ListeningSocket {
+ public:
+  explicit ListeningSocket(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd_, 4) != 0) {
+      throw std::runtime_error("cannot listen at " + path);
+    }
+  }
+  ~ListeningSocket() { Close(); }
+  ListeningSocket(const ListeningSocket&) = delete;
+  ListeningSocket& operator=(const ListeningSocket&) = delete;
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
 };
 
 }  // namespace zipdrop::testing
