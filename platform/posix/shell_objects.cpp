@@ -6,8 +6,11 @@
 #include <optional>
 
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/program_search.h"
+#include "platform/posix/progress_display.h"
+#include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
 #include "platform/posix/zip_extractor.h"
 
@@ -67,12 +70,14 @@ class FolderItems : public ShellObject {
 
 class ShellFolder : public ShellObject {
  public:
-  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
+  ShellFolder(FolderSource source, std::string programFolder)
+      : source_(std::move(source)), programFolder_(std::move(programFolder)) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
   FolderSource source_;
+  std::string programFolder_;  // Where no dialog program is looked for.
 };
 
 Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
@@ -96,9 +101,17 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   if (!items->Source().isArchive) {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
-  ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
-  std::string skipped = DescribeSkipped(report);
-  std::fputs(skipped.c_str(), stderr);
+  const std::string& archivePath = items->Source().path;
+  std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
+  ExtractionProgress progress;
+  ExtractionTuning tuning;
+  tuning.progress = &progress;
+  ProgressDisplay display(progress, {archiveName, source_.path, programFolder_});
+  ExtractionReport report = ExtractZipArchive(archivePath, source_.path, tuning);
+  display.Finish(report.filesWritten);
+  // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
+  if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
+  ReportSkipped(report, archiveName, programFolder_);
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
@@ -120,14 +133,18 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
+  explicit ShellApplication(std::string programFolder) : programFolder_(std::move(programFolder)) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
     ExpectArgumentCount(arguments, 1, 1, member);
     std::optional<FolderSource> folder =
         OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
     if (!folder) return std::monostate();
-    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder)));
+    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder), programFolder_));
   }
+
+ private:
+  std::string programFolder_;
 };
 
 class FileSystemObject : public ShellObject {
@@ -145,9 +162,9 @@ class FileSystemObject : public ShellObject {
 
 }  // namespace
 
-ObjectRef CreateShellObject(const std::u16string& progId) {
+ObjectRef CreateShellObject(const std::u16string& progId, const std::string& programFolder) {
   if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
-    return std::make_shared<ShellApplication>();
+    return std::make_shared<ShellApplication>(programFolder);
   }
   if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
     return std::make_shared<FileSystemObject>();

@@ -9,6 +9,8 @@
 
 namespace zipdrop {
 
+class ExtractionProgress;
+
 /// Why an entry was not extracted.
 enum class SkipReason {
   kLeavesFolder,     // Absolute, with a drive letter, or with a ".." component.
@@ -70,6 +72,8 @@ struct ExtractionTuning {
                             // the machine's cores decide.
   std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Entries up to this size are decoded whole
                                                   // in memory; larger ones are streamed.
+  ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
+                                           // the user's request to cancel.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws

@@ -168,4 +168,21 @@ class ListeningSocket {
   int fd_;
 };
 
+/// A desktop session for the dialog code under test: a display socket that answers as a Wayland
+/// compositor's would, no X display, and a PATH that holds only the fake programs put in Bin().
+class FakeDesktop {
+ public:
+  FakeDesktop()
+      : path_("PATH", bin_.Path()), display_("DISPLAY", std::nullopt),
+        wayland_("WAYLAND_DISPLAY", "wayland-9"), runtimeDir_("XDG_RUNTIME_DIR", runtime_.Path()),
+        compositor_(runtime_ / "wayland-9") {}
+
+  const ScratchFolder& Bin() const { return bin_; }
+
+ private:
+  ScratchFolder bin_, runtime_;
+  ScopedEnvironment path_, display_, wayland_, runtimeDir_;
+  ListeningSocket compositor_;
+};
+
 }  // namespace zipdrop::testing
