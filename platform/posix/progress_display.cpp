@@ -140,9 +140,12 @@ bool ProgressDisplay::OpenWindow() {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
   UniqueFd ours(ends[0]), theirs(ends[1]);
+  // --auto-close makes zenity close when its input ends, so the window goes with us even when we
+  // are killed; we never send 100, which would close it too.
   std::vector<std::string> command = {
-      "zenity", "--progress", "--title=展開しています", "--width=420", "--time-remaining",
-      "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています", "--percentage=0"};
+      "zenity", "--progress", "--auto-close", "--title=展開しています", "--width=420",
+      "--time-remaining", "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています",
+      "--percentage=0"};
   try {
     window_ = SpawnProgramReading(*zenity, command, theirs.Get());
   } catch (const PlatformError&) {
@@ -153,8 +156,8 @@ bool ProgressDisplay::OpenWindow() {
 }
 
 // Sends the percentage; false once the window has gone. zenity ends with status 1 when the user
-// presses Cancel or closes the window; any other end means it failed, and the user has not
-// asked for anything.
+// presses Cancel or closes the window; any other end means it failed or lost its input, and the
+// user has not asked for anything.
 bool ProgressDisplay::UpdateWindow() {
   int status = 0;
   if (waitpid(window_, &status, WNOHANG) == window_) {

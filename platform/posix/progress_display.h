@@ -2,6 +2,7 @@
 // progress window with a Cancel button in a desktop session, or a line redrawn on a terminal.
 #pragma once
 
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 
 #include "platform/posix/extraction_progress.h"
