@@ -17,8 +17,8 @@ class ExtractionProgress {
   void AddWritten(std::uint64_t bytes) { written_.fetch_add(bytes, std::memory_order_relaxed); }
   std::uint64_t Written() const { return written_.load(std::memory_order_relaxed); }
 
-  /// Asks the workers to stop before their next entry. What was finished stays; the entry being
-  /// written is completed first, so that no file is left half-written.
+  /// Asks the workers to stop before their next entry, and a large entry being streamed before
+  /// its next block, which then leaves no file. What was finished stays.
   void Cancel() { cancelled_.store(true); }
   bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 

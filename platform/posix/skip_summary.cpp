@@ -37,6 +37,8 @@ const char* DescribeReason(SkipReason reason) {
       return "書き込みの失敗";
     case SkipReason::kDiskFull:
       return "ディスクの空き容量不足 (以降は展開を中止)";
+    case SkipReason::kCancelled:
+      return "展開の取り消し";
     case SkipReason::kArchiveDamaged:
       return "アーカイブが壊れていて以降を読めない";
   }

@@ -27,6 +27,7 @@ enum class SkipReason {
   kNamesDisagree,    // The local header names the entry differently from the central directory.
   kWriteFailed,      // The file system refused for another reason.
   kDiskFull,         // No space was left: this entry and every later one, not attempted.
+  kCancelled,        // The user cancelled while its data was being written; nothing was kept.
   kArchiveDamaged,   // The archive could not be read past this point; later entries are lost.
 };
 

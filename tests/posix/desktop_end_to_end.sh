@@ -130,6 +130,22 @@ check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 (cd "$work" && script -qec "'$work/app/zipdrop' '$work/a.zip'" /dev/null >"$work/terminal") || true
 check "terminal gets the closing line" grep -q "1 件を展開しました → app/a" "$work/terminal"
 
+# Cancel does not wait for a large entry to be written out: the file is dropped.
+/usr/bin/python3 - "$work/huge.zip" <<'PYTHON'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    with z.open("huge/zeros.bin", "w", force_zip64=True) as entry:
+        block = bytes(64 << 20)
+        for _ in range(32):
+            entry.write(block)
+PYTHON
+start "$work/huge.zip"
+id=$(window 展開しています) || true
+check "progress window shown for one large entry" [ -n "$id" ]
+press "$id" Escape
+check "run cancelled within an entry ends" status_is 0
+check "entry cancelled while written is dropped" [ -z "$(find "$work/app/huge" -type f)" ]
+
 # A display that has gone: the message is written to standard error instead.
 (DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
 check "gone display falls back to standard error" grep -q 使い方 "$work/stderr"
