@@ -64,7 +64,7 @@ std::u16string PosixPlatform::ReadEnvironment(const std::u16string& name) {
 }
 
 ObjectRef PosixPlatform::CreateAutomationObject(const std::u16string& progId) {
-  return CreateShellObject(progId, ProgramFolderBytes());
+  return CreateShellObject(progId);
 }
 
 Value PosixPlatform::CallMember(const ObjectRef& object, const std::u16string& member,

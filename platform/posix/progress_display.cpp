@@ -135,7 +135,7 @@ ProgressDisplay::Mode ProgressDisplay::Choose() {
 
 bool ProgressDisplay::OpenWindow() {
   if (!DisplayAnswers()) return false;
-  std::optional<std::string> zenity = FindTrustedProgram("zenity", settings_.programFolder);
+  std::optional<std::string> zenity = FindTrustedProgram("zenity", settings_.destination);
   if (!zenity) return false;
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;

@@ -18,9 +18,8 @@
 namespace zipdrop {
 
 struct ProgressSettings {
-  std::string archiveName;    // The archive's file name, as shown to the user.
-  std::string destination;    // The folder it is extracted into.
-  std::string programFolder;  // Never searched for the dialog program.
+  std::string archiveName;  // The archive's file name, as shown to the user.
+  std::string destination;  // The folder it is extracted into; never searched for zenity.
   std::chrono::milliseconds delay{1000};  // Quicker extractions show nothing until they end.
   int terminalFd = STDERR_FILENO;
 };

@@ -70,14 +70,12 @@ class FolderItems : public ShellObject {
 
 class ShellFolder : public ShellObject {
  public:
-  ShellFolder(FolderSource source, std::string programFolder)
-      : source_(std::move(source)), programFolder_(std::move(programFolder)) {}
+  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
   FolderSource source_;
-  std::string programFolder_;  // Where no dialog program is looked for.
 };
 
 Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
@@ -106,12 +104,13 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   ExtractionProgress progress;
   ExtractionTuning tuning;
   tuning.progress = &progress;
-  ProgressDisplay display(progress, {archiveName, source_.path, programFolder_});
+  // The destination has just received the archive's files, so no dialog program is run from it.
+  ProgressDisplay display(progress, {archiveName, source_.path});
   ExtractionReport report = ExtractZipArchive(archivePath, source_.path, tuning);
   display.Finish(report.filesWritten);
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
   if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
-  ReportSkipped(report, archiveName, programFolder_);
+  ReportSkipped(report, archiveName, source_.path);
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
@@ -133,18 +132,14 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
-  explicit ShellApplication(std::string programFolder) : programFolder_(std::move(programFolder)) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
     ExpectArgumentCount(arguments, 1, 1, member);
     std::optional<FolderSource> folder =
         OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
     if (!folder) return std::monostate();
-    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder), programFolder_));
+    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder)));
   }
-
- private:
-  std::string programFolder_;
 };
 
 class FileSystemObject : public ShellObject {
@@ -162,9 +157,9 @@ class FileSystemObject : public ShellObject {
 
 }  // namespace
 
-ObjectRef CreateShellObject(const std::u16string& progId, const std::string& programFolder) {
+ObjectRef CreateShellObject(const std::u16string& progId) {
   if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
-    return std::make_shared<ShellApplication>(programFolder);
+    return std::make_shared<ShellApplication>();
   }
   if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
     return std::make_shared<FileSystemObject>();

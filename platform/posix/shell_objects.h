@@ -10,9 +10,8 @@
 namespace zipdrop {
 
 /// A new object of the class registered under progId (matched without regard to case). Throws
-/// PlatformError for any other ProgID. The windows the objects show in place of the shell's
-/// (progress, report) never run a program found in programFolder.
-ObjectRef CreateShellObject(const std::u16string& progId, const std::string& programFolder);
+/// PlatformError for any other ProgID.
+ObjectRef CreateShellObject(const std::u16string& progId);
 
 /// Calls a member of an object made by CreateShellObject or returned by one of its members.
 /// Member names are matched without regard to case. Throws PlatformError for a missing object,

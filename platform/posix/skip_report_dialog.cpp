@@ -30,8 +30,9 @@ std::string SkipReportText(const ExtractionReport& report, const std::string& ar
   std::string text = archiveName + " の " + std::to_string(total) + " 件を展開しませんでした。\n";
   std::size_t named = 0;
   for (const ExtractionReport::Skipped& skipped : report.skipped) {
-    text += "\n" + std::string(DescribeReason(skipped.reason)) + " (" +
-            std::to_string(skipped.count) + " 件)";
+    text += "\n";
+    text += DescribeReason(skipped.reason);
+    text += " (" + std::to_string(skipped.count) + " 件)";
     for (const std::string& name : skipped.names) {
       if (named == maxNames) break;
       text += "\n  " + name;
@@ -43,10 +44,10 @@ std::string SkipReportText(const ExtractionReport& report, const std::string& ar
 }
 
 void ReportSkipped(const ExtractionReport& report, const std::string& archiveName,
-                   const std::string& programFolder) {
+                   const std::string& untrustedFolder) {
   std::string text = SkipReportText(report, archiveName);
   if (text.empty()) return;
-  if (!ShowDialog(text, kReportTitle, kIconExclamation, programFolder)) {
+  if (!ShowDialog(text, kReportTitle, kIconExclamation, untrustedFolder)) {
     WriteToStandardError(DescribeSkipped(report));
   }
 }

@@ -63,7 +63,7 @@ class ProgressDisplayTest : public ::testing::Test {
   ProgressDisplayTest() { progress_.SetDeclaredTotal(1000); }
 
   ProgressSettings Settings(int terminalFd) const {
-    return {"a&b.zip", destination_.Path(), destination_.Path(), 0ms, terminalFd};
+    return {"a&b.zip", destination_.Path(), 0ms, terminalFd};
   }
 
   ExtractionProgress progress_;

@@ -23,7 +23,7 @@ class ProgIdTest : public ::testing::TestWithParam<ProgIdCase> {};
 
 // The class is told apart by what it answers: only the shell has Namespace.
 TEST_P(ProgIdTest, KnownClassesAreCreatedWhateverTheCase) {
-  ObjectRef object = CreateShellObject(GetParam().progId, "");
+  ObjectRef object = CreateShellObject(GetParam().progId);
   ASSERT_NE(object, nullptr);
   bool answersNamespace = false;
   try {
@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Known, ProgIdTest,
 
 class UnknownProgIdTest : public ::testing::TestWithParam<const char16_t*> {};
 
-TEST_P(UnknownProgIdTest, Throws) { EXPECT_THROW(CreateShellObject(GetParam(), ""), PlatformError); }
+TEST_P(UnknownProgIdTest, Throws) { EXPECT_THROW(CreateShellObject(GetParam()), PlatformError); }
 
 INSTANTIATE_TEST_SUITE_P(Unknown, UnknownProgIdTest,
                          ::testing::Values(u"WScript.Shell", u"Shell.Applicatio", u"",
@@ -67,8 +67,8 @@ class ShellObjectsTest : public ::testing::Test {
   }
 
   ScratchFolder temp_;
-  ObjectRef shell_ = CreateShellObject(u"Shell.Application", temp_.Path());
-  ObjectRef fileSystem_ = CreateShellObject(u"Scripting.FileSystemObject", temp_.Path());
+  ObjectRef shell_ = CreateShellObject(u"Shell.Application");
+  ObjectRef fileSystem_ = CreateShellObject(u"Scripting.FileSystemObject");
 };
 
 TEST_F(ShellObjectsTest, NamespaceGivesFoldersForDirectoriesAndArchivesOnly) {
