@@ -42,13 +42,18 @@ printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened"\n' "$work" >"$work/bin/xd
 chmod +x "$work/bin/xdg-open"
 cp "$build/zipdrop" "$build/zipdrop.desktop" "$build/zipdrop.png" "$work/app/"
 
-# make_zip ARCHIVE [NAME=CONTENT | NAME@LINK | COUNT*SIZE]...
+# make_zip ARCHIVE [NAME=CONTENT | NAME@LINK | COUNT*SIZE | NAME+GIB (zeros, deflated)]...
 make_zip() {
   /usr/bin/python3 - "$@" <<'PYTHON'
 import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w") as z:
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     for spec in sys.argv[2:]:
-        if "*" in spec:
+        if "+" in spec:
+            name, gib = spec.split("+")
+            with z.open(name, "w", force_zip64=True) as entry:
+                for _ in range(16 * int(gib)):
+                    entry.write(bytes(64 << 20))
+        elif "*" in spec:
             count, size = map(int, spec.split("*"))
             for i in range(count):
                 z.writestr("many/d%03d/f%05d.txt" % (i // 1000, i), "x" * size)
@@ -131,14 +136,7 @@ check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 check "terminal gets the closing line" grep -q "1 件を展開しました → app/a" "$work/terminal"
 
 # Cancel does not wait for a large entry to be written out: the file is dropped.
-/usr/bin/python3 - "$work/huge.zip" <<'PYTHON'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
-    with z.open("huge/zeros.bin", "w", force_zip64=True) as entry:
-        block = bytes(64 << 20)
-        for _ in range(32):
-            entry.write(block)
-PYTHON
+make_zip "$work/huge.zip" "huge/zeros.bin+2"
 start "$work/huge.zip"
 id=$(window 展開しています) || true
 check "progress window shown for one large entry" [ -n "$id" ]
