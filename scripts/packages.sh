@@ -5,4 +5,8 @@
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev zlib1g-dev
                 libxml2-dev)
-TEST_PACKAGES=(libgtest-dev 7zip)
+# The desktop tests run the real dialogs on a virtual X server, find their windows and take
+# screenshots of them, check the launcher and start it as GLib-based file managers do. 7-Zip
+# makes the encrypted archives that the decryption is checked against.
+TEST_PACKAGES=(libgtest-dev 7zip zenity xvfb xdotool imagemagick fonts-ipafont-gothic
+               desktop-file-utils python3-gi gir1.2-glib-2.0)

@@ -60,14 +60,16 @@ std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, 
   return std::nullopt;
 }
 
-// Writes all the bytes, however many calls the file system takes.
-std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count) {
+// Writes all the bytes, however many calls the file system takes, and counts them as written.
+std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count,
+                                   ExtractionProgress* progress) {
   for (std::size_t done = 0; done < count;) {
     ssize_t written = write(fd, bytes + done, count - done);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) return ReasonForPathError(errno);
     if (written == 0) return SkipReason::kWriteFailed;
     done += static_cast<std::size_t>(written);
+    if (progress) progress->AddWritten(static_cast<std::uint64_t>(written));
   }
   return std::nullopt;
 }
@@ -75,16 +77,22 @@ std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count)
 // Copies the entry's data into the file block by block, so memory stays bounded whatever the
 // entry's size, and stops as soon as the data outgrows the size the archive declared: a header
 // that understates a size must not let an entry fill the disk.
-std::optional<SkipReason> CopyData(EntryData& data, int fd, std::optional<std::uint64_t> limit,
+std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttributes& attributes,
                                    std::span<char> buffer) {
+  const std::optional<std::uint64_t>& limit = attributes.declaredSize;
   std::uint64_t total = 0;
   for (;;) {
+    // A large entry takes long to write, and a user who cancelled must not wait for it.
+    if (attributes.progress && attributes.progress->Cancelled()) return SkipReason::kCancelled;
     std::ptrdiff_t count = data.Read(buffer.data(), buffer.size());
     if (count < 0) return SkipReason::kUnreadableData;
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count))) return reason;
+    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count),
+                               attributes.progress)) {
+      return reason;
+    }
   }
 }
 
@@ -134,7 +142,7 @@ std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& 
   if (NameExists(folder, name)) return SkipReason::kAlreadyExists;
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
+  if (auto reason = CopyData(data, file.Fd(), attributes, buffer)) return reason;
   return Finish(file, attributes, name);
 }
 
@@ -147,7 +155,9 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   // publishes the file refuses to replace anything.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = WriteAll(file.Fd(), content.data(), content.size())) return reason;
+  if (auto reason = WriteAll(file.Fd(), content.data(), content.size(), attributes.progress)) {
+    return reason;
+  }
   return Finish(file, attributes, path.components.back());
 }
 

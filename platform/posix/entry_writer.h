@@ -15,6 +15,7 @@
 
 #include "platform/posix/archive_reader.h"
 #include "platform/posix/entry_names.h"
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/zip_extractor.h"
 
@@ -25,6 +26,7 @@ struct EntryAttributes {
   mode_t permissions = 0;  // Only the 0777 bits are used; the umask applies on top.
   std::optional<timespec> mtime;
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
+  ExtractionProgress* progress = nullptr;     // Counts the bytes written, when given.
 };
 
 /// The folders this run created on the way to files, before (or without) their own entry. A folder

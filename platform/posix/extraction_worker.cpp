@@ -94,6 +94,7 @@ class Worker {
   bool WalkTo(std::size_t entryIndex);
   bool ExtractEntry(std::size_t entryIndex, RangeOutcome& outcome);
   bool IsPairedWith(const CentralEntry& entry) const;
+  bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
   bool CheckNothingFollows();
   std::optional<SkipReason> WriteEntry(const CentralEntry& entry, const EntryPath& path);
   std::optional<SkipReason> WriteFile(const CentralEntry& entry, const EntryPath& path,
@@ -120,7 +121,7 @@ bool Worker::ExtractRange(std::size_t index) {
   // stops everyone; this worker only ends.
   if (!WalkTo(range.begin)) return false;
   for (std::size_t i = range.begin; i < range.end; ++i) {
-    if (shared_.queue.Stopped() || !ExtractEntry(i, outcome)) return false;
+    if (shared_.queue.Stopped() || Cancelled() || !ExtractEntry(i, outcome)) return false;
     outcome.notAttemptedFrom = i + 1;
   }
   if (range.end == shared_.directory.entries.size()) return CheckNothingFollows();
@@ -205,7 +206,7 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, const En
 // larger ones and other methods are streamed by libarchive.
 std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const EntryPath& path,
                                             mode_t permissions) {
-  EntryAttributes attributes{permissions, header_.mtime, entry.uncompressedSize};
+  EntryAttributes attributes{permissions, header_.mtime, entry.uncompressedSize, shared_.progress};
   std::optional<SkipReason> reason;
   if (FitsInMemory(entry, shared_.inMemoryLimit)) {
     std::optional<std::span<const char>> content = decoder_.Decode(entry);

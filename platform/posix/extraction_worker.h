@@ -11,6 +11,7 @@
 #include "platform/posix/central_directory.h"
 #include "platform/posix/entry_writer.h"
 #include "platform/posix/extraction_plan.h"
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/zip_extractor.h"
 
 namespace zipdrop {
@@ -33,6 +34,7 @@ struct SharedExtraction {
   RangeQueue queue;
   std::uint64_t inMemoryLimit;
   MadeFolders madeFolders;
+  ExtractionProgress* progress;  // May be null.
 };
 
 class ArchiveReader;

@@ -29,6 +29,7 @@ class SpawnFileActions {
   void OpenNull(int fd, int flags) {
     Check(posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0));
   }
+  void Duplicate(int from, int to) { Check(posix_spawn_file_actions_adddup2(&actions_, from, to)); }
   const posix_spawn_file_actions_t* Get() const { return &actions_; }
 
  private:
@@ -83,18 +84,15 @@ std::vector<char*> EnvironmentForChild() {
   return envp;
 }
 
-}  // namespace
-
-void PinDefaultTimeZone() {
-  if (getenv("TZ") != nullptr) return;
-  if (setenv("TZ", kPinnedTimeZone + 3, 0) == 0) timeZonePinned = true;
-}
-
-pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   SpawnMode mode) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
+            SpawnMode mode, int inputFd) {
   bool detached = mode == SpawnMode::kDetached;
   SpawnFileActions actions;
-  actions.OpenNull(STDIN_FILENO, O_RDONLY);
+  if (inputFd >= 0) {
+    actions.Duplicate(inputFd, STDIN_FILENO);
+  } else {
+    actions.OpenNull(STDIN_FILENO, O_RDONLY);
+  }
   actions.OpenNull(STDOUT_FILENO, O_WRONLY);
   if (detached) actions.OpenNull(STDERR_FILENO, O_WRONLY);
   SpawnAttributes attributes;
@@ -109,6 +107,23 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
                           envp.data());
   if (error != 0) ThrowSystemError("cannot start " + program, error);
   return child;
+}
+
+}  // namespace
+
+void PinDefaultTimeZone() {
+  if (getenv("TZ") != nullptr) return;
+  if (setenv("TZ", kPinnedTimeZone + 3, 0) == 0) timeZonePinned = true;
+}
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   SpawnMode mode) {
+  return Spawn(program, arguments, mode, -1);
+}
+
+pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
+                          int inputFd) {
+  return Spawn(program, arguments, SpawnMode::kAttached, inputFd);
 }
 
 int WaitForExit(pid_t child) {

@@ -6,8 +6,11 @@
 #include <optional>
 
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/program_search.h"
+#include "platform/posix/progress_display.h"
+#include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
 #include "platform/posix/zip_extractor.h"
 
@@ -93,12 +96,7 @@ Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& ar
   }
   if (IsMember(member, u"CopyHere")) {
     ExpectArgumentCount(arguments, 1, 1, member);
-    try {
-      CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
-    } catch (const PlatformError&) {
-      if (status_) status_->Raise(2);
-      throw;
-    }
+    CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
     return std::monostate();
   }
   ThrowNoMember(member, "Folder");
@@ -112,11 +110,25 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   if (!items->Source().isArchive) {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
-  ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
-  if (status_) status_->Raise(StatusOf(report));
-  // A standard error that is closed or a broken pipe loses the summary, and nothing else.
-  std::string skipped = DescribeSkipped(report);
-  std::fputs(skipped.c_str(), stderr);
+  const std::string& archivePath = items->Source().path;
+  std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
+  ExtractionProgress progress;
+  ExtractionTuning tuning;
+  tuning.progress = &progress;
+  // The destination has just received the archive's files, so no dialog program is run from it.
+  ProgressDisplay display(progress, {archiveName, source_.path});
+  ExtractionReport report;
+  try {
+    report = ExtractZipArchive(archivePath, source_.path, tuning);
+  } catch (const PlatformError&) {
+    if (status_) status_->Raise(2);
+    throw;
+  }
+  display.Finish(report.filesWritten);
+  if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
+  // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
+  if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
+  ReportSkipped(report, archiveName, source_.path);
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is

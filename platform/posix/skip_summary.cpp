@@ -4,11 +4,9 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
-
-namespace {
 
 const char* DescribeReason(SkipReason reason) {
   switch (reason) {
@@ -40,11 +38,15 @@ const char* DescribeReason(SkipReason reason) {
       return "書き込みの失敗";
     case SkipReason::kDiskFull:
       return "ディスクの空き容量不足 (以降は展開を中止)";
+    case SkipReason::kCancelled:
+      return "展開の取り消し";
     case SkipReason::kArchiveDamaged:
       return "アーカイブが壊れていて読めない";
   }
   return "不明な理由";
 }
+
+namespace {
 
 // A line names a few entries; the report keeps more for a list of its own.
 constexpr std::size_t kNamesPerLine = 5;
@@ -61,6 +63,8 @@ std::string DescribeLine(const ExtractionReport::Skipped& skipped) {
   return line + "\n";
 }
 
+}  // namespace
+
 // Sizes as the Windows Explorer shows them: binary units with the Western abbreviations.
 std::string DescribeSize(std::uint64_t bytes) {
   static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
@@ -73,27 +77,23 @@ std::string DescribeSize(std::uint64_t bytes) {
   return text;
 }
 
-std::string DescribeRefusal(const Refusal& refusal) {
-  std::string text = "zipdrop: アーカイブを展開しませんでした: ";
+std::string DescribeRefusalReason(const Refusal& refusal) {
   switch (refusal.reason) {
     case RefusalReason::kOverlappingEntries:
-      text += "項目どうしがデータを共有している (zip 爆弾の形)";
-      break;
+      return "項目どうしがデータを共有している (zip 爆弾の形)";
     case RefusalReason::kMissingLocalHeader:
-      text += "項目の指す位置にヘッダーがない (壊れたアーカイブ)";
-      break;
+      return "項目の指す位置にヘッダーがない (壊れたアーカイブ)";
     case RefusalReason::kNotEnoughSpace:
-      text += "展開に " + DescribeSize(refusal.bytesNeeded) + " 必要ですが、空きは " +
-              DescribeSize(refusal.bytesFree) + " しかありません";
-      break;
+      return "展開に " + DescribeSize(refusal.bytesNeeded) + " 必要ですが、空きは " +
+             DescribeSize(refusal.bytesFree) + " しかありません";
   }
-  return text + "\n";
+  return "不明な理由";
 }
 
-}  // namespace
-
 std::string DescribeSkipped(const ExtractionReport& report) {
-  if (report.refusal) return DescribeRefusal(*report.refusal);
+  if (report.refusal) {
+    return "zipdrop: アーカイブを展開しませんでした: " + DescribeRefusalReason(*report.refusal) + "\n";
+  }
   std::uint64_t total = 0;
   for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
   if (total == 0) return "";

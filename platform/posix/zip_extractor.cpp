@@ -20,6 +20,7 @@
 #include "platform/posix/entry_names.h"
 #include "platform/posix/entry_writer.h"
 #include "platform/posix/extraction_plan.h"
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/extraction_worker.h"
 #include "platform/posix/interrupt_watch.h"
 #include "platform/posix/posix_error.h"
@@ -200,6 +201,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   ExtractionReport refused;
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal || directory.entries.empty()) return refused;
+  if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
   // libarchive turns each entry's DOS time into a time_t with mktime, on every worker at once.
   PinDefaultTimeZone();
   ArchiveReader reader(archiveFd.Get(), directory.prefixLength, directory.ArchiveEnd());
@@ -208,7 +210,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   SharedExtraction shared{archiveFd.Get(), directory,           destination.Get(),
                           ranges,          {},                  RangeQueue(ranges.size()),
                           tuning.inMemoryLimit,
-                          {}};
+                          {},              tuning.progress};
   shared.outcomes.resize(ranges.size());
   for (std::size_t k = 0; k < ranges.size(); ++k) shared.outcomes[k].notAttemptedFrom = ranges[k].begin;
   std::vector<std::vector<FolderFinish>> folders(workers);

@@ -9,6 +9,8 @@
 
 namespace zipdrop {
 
+class ExtractionProgress;
+
 /// Why an entry was not extracted.
 enum class SkipReason {
   kLeavesFolder,     // Absolute, with a drive letter, or with a ".." component.
@@ -25,6 +27,7 @@ enum class SkipReason {
   kNamesDisagree,    // The local header names the entry differently from the central directory.
   kWriteFailed,      // The file system refused for another reason.
   kDiskFull,         // No space was left: this entry and every later one, not attempted.
+  kCancelled,        // The user cancelled while its data was being written; nothing was kept.
   kArchiveDamaged,   // The archive could not be read past this point; later entries are lost.
 };
 
@@ -70,6 +73,8 @@ struct ExtractionTuning {
                             // the machine's cores decide.
   std::uint64_t inMemoryLimit = 8 * 1024 * 1024;  // Entries up to this size are decoded whole
                                                   // in memory; larger ones are streamed.
+  ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
+                                           // the user's request to cancel.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws

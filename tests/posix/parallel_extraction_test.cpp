@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/posix/extraction_progress.h"
 #include "platform/posix/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
@@ -85,6 +86,33 @@ TEST_P(ParallelExtractionTest, WritesEveryFileWhereverTheWorkersMeet) {
   EXPECT_EQ(report.filesWritten, 200u);
   EXPECT_TRUE(report.skipped.empty()) << DescribeSkipped(report);
   EXPECT_EQ(Tree(), expected);
+}
+
+// The bytes written are counted whichever worker writes them and whether the data is streamed or
+// held; a run cancelled before its first entry writes nothing, not even a temporary file.
+TEST_P(ParallelExtractionTest, CountsBytesWrittenAndStopsWhenCancelled) {
+  ZipBuilder zip;
+  std::uint64_t total = 0;
+  for (int i = 0; i < 50; ++i) {
+    std::string data(static_cast<std::size_t>(i) * 1000, static_cast<char>('a' + i % 26));
+    zip.AddFile("f" + std::to_string(i), data);
+    total += data.size();
+  }
+  ExtractionProgress progress;
+  ExtractionTuning tuning = GetParam().tuning;
+  tuning.progress = &progress;
+  zip.WriteTo(archive_);
+  EXPECT_EQ(ExtractZipArchive(archive_, out_, tuning).filesWritten, 50u);
+  EXPECT_EQ(progress.DeclaredTotal(), total);
+  EXPECT_EQ(progress.Written(), total);
+
+  std::string again = scratch_ / "again";
+  fs::create_directory(again);
+  ExtractionProgress cancelled;
+  cancelled.Cancel();
+  tuning.progress = &cancelled;
+  EXPECT_EQ(ExtractZipArchive(archive_, again, tuning).filesWritten, 0u);
+  EXPECT_EQ(testing::ListTree(again), std::vector<std::string>{});
 }
 
 // A folder's time is set once its content is written, though other workers write into it, and a
