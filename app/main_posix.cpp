@@ -4,5 +4,5 @@
 int main(int argc, char** argv) {
   zipdrop::PosixPlatform platform(argc, argv);
   zipdrop::StartUp(platform);
-  return 0;
+  return platform.ExitStatus();
 }

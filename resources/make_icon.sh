@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws zipdrop's icon, a light-blue round button with a white rim that reads ココに / .zip / File,
-# at every size Windows asks for, and packs the images into resources/zipdrop.ico. The .ico is
+# at every size Windows asks for, and packs the images into resources/zipdrop.ico; the 256-pixel
+# image is also kept as resources/zipdrop.png, the icon of the Linux launcher. Both are
 # committed, so building needs neither ImageMagick nor the Japanese font; run this script only
 # to change the drawing.
 set -euo pipefail
@@ -44,3 +45,4 @@ done
 # 32-bit bitmaps with alpha.
 icotool -c -o "$here/zipdrop.ico" "$work"/{16,24,32,48,64,128}.png --raw="$work/256.png"
 icotool -l "$here/zipdrop.ico"
+cp "$work/256.png" "$here/zipdrop.png"

@@ -1,11 +1,11 @@
 #include "platform/posix/message_box.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "platform/platform_services.h"
+#include "platform/posix/display_check.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/text_encoding.h"
@@ -66,14 +66,6 @@ std::string ConsoleMessage(const std::string& text, const std::string& title) {
   return title + "\n" + text + "\n";
 }
 
-bool InGraphicalSession() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
-
 // A dialog program answers 0 for OK and 1 for a dialog closed another way; anything else
 // (a missing display, a crash) means the user has most likely not seen the message.
 bool TryDialog(DialogProgram program, const std::string& text, const std::string& title,
@@ -103,20 +95,29 @@ std::string MessageBytes(const std::u16string& text) {
   return ToSystemBytes(lines);
 }
 
+bool ShowDialog(const std::string& text, const std::string& title, int iconCode,
+                const std::string& programFolder) {
+  if (!DisplayAnswers()) return false;
+  for (DialogProgram program : {DialogProgram::kZenity, DialogProgram::kKdialog}) {
+    if (TryDialog(program, text, title, iconCode, programFolder)) return true;
+  }
+  return false;
+}
+
+void WriteToStandardError(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stderr) != text.size()) {
+    throw PlatformError("cannot write the message to standard error");
+  }
+  std::fflush(stderr);
+}
+
 void ShowMessageBox(const std::u16string& text, const std::u16string& title, int iconCode,
                     const std::string& programFolder) {
   std::string textBytes = MessageBytes(text);
   std::string titleBytes = MessageBytes(title);
-  if (InGraphicalSession()) {
-    for (DialogProgram program : {DialogProgram::kZenity, DialogProgram::kKdialog}) {
-      if (TryDialog(program, textBytes, titleBytes, iconCode, programFolder)) return;
-    }
+  if (!ShowDialog(textBytes, titleBytes, iconCode, programFolder)) {
+    WriteToStandardError(ConsoleMessage(textBytes, titleBytes));
   }
-  std::string message = ConsoleMessage(textBytes, titleBytes);
-  if (std::fwrite(message.data(), 1, message.size(), stderr) != message.size()) {
-    throw PlatformError("cannot write the message to standard error");
-  }
-  std::fflush(stderr);
 }
 
 }  // namespace zipdrop

@@ -8,10 +8,18 @@ namespace zipdrop {
 /// Turns Windows line breaks (CR LF, and a lone CR) into '\n' and the text into UTF-8.
 std::string MessageBytes(const std::u16string& text);
 
+/// Shows the UTF-8 text in a modal dialog as ShowMessageBox does and returns true once the user
+/// has closed it; false, without a word, when no display answers or no dialog program works.
+bool ShowDialog(const std::string& text, const std::string& title, int iconCode,
+                const std::string& programFolder);
+
+/// Writes the text to standard error at once; throws PlatformError when it cannot.
+void WriteToStandardError(const std::string& text);
+
 /// Shows the message and returns once the user has closed it: a warning for icon code 48, an
 /// error for 16, information otherwise, and the text shown as it is, never as markup. The dialog program is looked up
-/// on the absolute PATH folders other than programFolder and the current directory; when there
-/// is no graphical session, no dialog program, or it fails, the message goes to standard error.
+/// on the absolute PATH folders other than programFolder and the current directory; when no
+/// display answers, there is no dialog program, or it fails, the message goes to standard error.
 void ShowMessageBox(const std::u16string& text, const std::u16string& title, int iconCode,
                     const std::string& programFolder);
 

@@ -18,3 +18,27 @@ target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
 if(NOT ZIPDROP_SANITIZE)
   target_link_options(zipdrop PRIVATE -static-libstdc++ -static-libgcc)
 endif()
+
+# The launcher and icon beside the program make the build folder a drop target on the desktop.
+# The launcher finds the program beside itself, so it keeps working when the folder moves; the
+# Icon key must be an absolute path, so only the icon is lost then.
+set(zipdrop_launcher_template ${PROJECT_SOURCE_DIR}/resources/zipdrop.desktop.in)
+set(ZIPDROP_ICON ${CMAKE_BINARY_DIR}/zipdrop.png)
+configure_file(${PROJECT_SOURCE_DIR}/resources/zipdrop.png ${ZIPDROP_ICON} COPYONLY)
+configure_file(${zipdrop_launcher_template} ${CMAKE_BINARY_DIR}/zipdrop.desktop @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+
+# cmake --install build --prefix DIR puts the program, its launcher and its icon into DIR, the
+# folder that then receives what is dropped.
+install(TARGETS zipdrop DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/zipdrop.png DESTINATION .)
+install(CODE "
+  file(READ \"${zipdrop_launcher_template}\" launcher)
+  string(REPLACE \"@ZIPDROP_ICON@\" \"\${CMAKE_INSTALL_PREFIX}/zipdrop.png\" launcher \"\${launcher}\")
+  set(installed \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/zipdrop.desktop\")
+  message(STATUS \"Installing: \${installed}\")
+  file(WRITE \"\${installed}\" \"\${launcher}\")
+  file(CHMOD \"\${installed}\" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+")

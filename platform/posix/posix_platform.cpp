@@ -1,5 +1,7 @@
 #include "platform/posix/posix_platform.h"
 
+#include <signal.h>
+
 #include <string_view>
 
 #include "platform/posix/ascii_case.h"
@@ -15,6 +17,8 @@ namespace zipdrop {
 
 namespace {
 
+constexpr int kStopSignIcon = 16;
+
 // Windows hands a program its command line as one text, and the logic strips one pair of
 // quotes from it. Quoting every argument that needs it, and only those, rebuilds the text that
 // Explorer passes for a dropped file, so a single path comes back exactly, blanks and all.
@@ -29,12 +33,17 @@ void AppendArgument(std::u16string& text, std::string_view argument) {
 }  // namespace
 
 PosixPlatform::PosixPlatform(int argc, char** argv) {
+  // A write to a closed pipe (a standard error read by a program that has gone) must fail as a
+  // write, not end the run before its clean-up and opener. Programs we start get SIGPIPE back.
+  signal(SIGPIPE, SIG_IGN);
   if (argc > 0 && argv[0] != nullptr) programName_ = argv[0];
   for (int i = 1; i < argc; ++i) arguments_.emplace_back(argv[i]);
 }
 
 void PosixPlatform::ShowMessage(const std::u16string& text, const std::u16string& title,
                                 int iconCode) {
+  // The logic's one error message is the stop sign; the usage message is not an error.
+  if (iconCode == kStopSignIcon) rejected_ = true;
   ShowMessageBox(text, title, iconCode, ProgramFolderBytes());
 }
 
@@ -64,7 +73,9 @@ std::u16string PosixPlatform::ReadEnvironment(const std::u16string& name) {
 }
 
 ObjectRef PosixPlatform::CreateAutomationObject(const std::u16string& progId) {
-  return CreateShellObject(progId);
+  // Every copy goes through an automation object, so the opener is settled before one exists.
+  ChooseOpener();
+  return CreateShellObject(progId, &copyStatus_);
 }
 
 Value PosixPlatform::CallMember(const ObjectRef& object, const std::u16string& member,
@@ -75,7 +86,20 @@ Value PosixPlatform::CallMember(const ObjectRef& object, const std::u16string& m
 // The window style asks Windows how to show the new program's first window. POSIX has no
 // such request; the desktop's opener decides how its window appears.
 std::int64_t PosixPlatform::LaunchCommandLine(const std::u16string& commandLine, int) {
-  return zipdrop::LaunchCommandLine(commandLine, ProgramFolderBytes());
+  ChooseOpener();
+  return zipdrop::LaunchCommandLine(commandLine, ProgramFolderBytes(), opener_);
+}
+
+int PosixPlatform::ExitStatus() const { return rejected_ ? 2 : copyStatus_.Value(); }
+
+void PosixPlatform::ChooseOpener() {
+  if (openerChosen_) return;
+  openerChosen_ = true;
+  try {
+    opener_ = ChooseDesktopOpener(ProgramFolderBytes());
+  } catch (const PlatformError&) {
+    // Without a program folder there is nothing to open either; the launch then fails.
+  }
 }
 
 const std::string& PosixPlatform::ProgramFolderBytes() {

@@ -2,10 +2,13 @@
 // with the effects the logic relies on.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform_services.h"
+#include "platform/posix/program_search.h"
+#include "platform/posix/shell_objects.h"
 
 namespace zipdrop {
 
@@ -23,13 +26,24 @@ class PosixPlatform : public PlatformServices {
   std::int64_t LaunchCommandLine(const std::u16string& commandLine, int windowStyle) override;
   char16_t PathSeparator() const override { return u'/'; }
 
+  /// The program's exit status once the run has returned: 0 when every entry was extracted (and
+  /// after the usage message), 1 when some entries were not, 2 when the name was rejected or the
+  /// archive was refused or could not be read.
+  int ExitStatus() const;
+
  private:
   // The executable's folder, found on first use and kept: the working directory may change.
   const std::string& ProgramFolderBytes();
+  // Chooses the desktop's opener once, at the first call: before anything is extracted.
+  void ChooseOpener();
 
   std::string programName_;             // argv[0], for systems without /proc/self/exe.
   std::vector<std::string> arguments_;  // argv[1..], as the bytes the system gave.
   std::string programFolder_;
+  CopyStatus copyStatus_;
+  bool rejected_ = false;  // The error message was shown.
+  bool openerChosen_ = false;
+  std::optional<ChosenProgram> opener_;
 };
 
 }  // namespace zipdrop

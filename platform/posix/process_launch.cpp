@@ -15,11 +15,7 @@ namespace zipdrop {
 
 namespace {
 
-#ifdef __APPLE__
-constexpr const char* kDesktopOpener = "open";
-#else
 constexpr const char* kDesktopOpener = "xdg-open";
-#endif
 
 constexpr std::u16string_view kHandlerPrograms[] = {u"rundll32.exe ", u"rundll32 "};
 constexpr std::u16string_view kHandlerEntryPoint = u"url.dll, FileProtocolHandler ";
@@ -64,14 +60,22 @@ std::optional<std::u16string> HandlerTarget(std::u16string_view commandLine) {
   return std::nullopt;
 }
 
-std::int64_t LaunchCommandLine(std::u16string_view commandLine, const std::string& programFolder) {
-  std::vector<std::string> arguments;
+std::optional<ChosenProgram> ChooseDesktopOpener(const std::string& programFolder) {
+  return ChooseTrustedProgram(kDesktopOpener, programFolder);
+}
+
+std::int64_t LaunchCommandLine(std::u16string_view commandLine, const std::string& programFolder,
+                               const std::optional<ChosenProgram>& opener) {
   if (std::optional<std::u16string> target = HandlerTarget(commandLine)) {
-    arguments = {kDesktopOpener, CheckedFolder(*target)};
-  } else {
-    for (const std::u16string& argument : SplitCommandLine(commandLine)) {
-      arguments.push_back(ToSystemBytes(argument));
-    }
+    std::vector<std::string> arguments = {kDesktopOpener, CheckedFolder(*target)};
+    if (!opener) throw PlatformError(std::string("program not found on PATH: ") + kDesktopOpener);
+    // The opener was chosen before the extraction; a file put in its place since then is not it.
+    if (!IsStillChosenFile(*opener)) throw PlatformError("the opener was replaced: " + opener->path);
+    return SpawnProgram(opener->path, arguments, SpawnMode::kDetached);
+  }
+  std::vector<std::string> arguments;
+  for (const std::u16string& argument : SplitCommandLine(commandLine)) {
+    arguments.push_back(ToSystemBytes(argument));
   }
   if (arguments.empty() || arguments[0].empty()) throw PlatformError("empty command line");
   std::string program = LocateProgram(arguments[0], programFolder);

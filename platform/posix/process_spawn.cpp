@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/posix_error.h"
 
 extern char** environ;
@@ -25,6 +29,7 @@ class SpawnFileActions {
   void OpenNull(int fd, int flags) {
     Check(posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0));
   }
+  void Duplicate(int from, int to) { Check(posix_spawn_file_actions_adddup2(&actions_, from, to)); }
   const posix_spawn_file_actions_t* Get() const { return &actions_; }
 
  private:
@@ -66,13 +71,27 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
-}  // namespace
+// Our environment, less the time zone the extractor set for itself.
+std::vector<char*> EnvironmentForChild() {
+  const char* pinned = PinnedTimeZoneEntry();
+  std::vector<char*> envp;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (pinned != nullptr && std::strcmp(*entry, pinned) == 0) continue;
+    envp.push_back(*entry);
+  }
+  envp.push_back(nullptr);
+  return envp;
+}
 
-pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   SpawnMode mode) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
+            SpawnMode mode, int inputFd) {
   bool detached = mode == SpawnMode::kDetached;
   SpawnFileActions actions;
-  actions.OpenNull(STDIN_FILENO, O_RDONLY);
+  if (inputFd >= 0) {
+    actions.Duplicate(inputFd, STDIN_FILENO);
+  } else {
+    actions.OpenNull(STDIN_FILENO, O_RDONLY);
+  }
   actions.OpenNull(STDOUT_FILENO, O_WRONLY);
   if (detached) actions.OpenNull(STDERR_FILENO, O_WRONLY);
   SpawnAttributes attributes;
@@ -81,11 +100,24 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp = EnvironmentForChild();
   pid_t child = -1;
   int error = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(),
-                          environ);
+                          envp.data());
   if (error != 0) ThrowSystemError("cannot start " + program, error);
   return child;
+}
+
+}  // namespace
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   SpawnMode mode) {
+  return Spawn(program, arguments, mode, -1);
+}
+
+pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
+                          int inputFd) {
+  return Spawn(program, arguments, SpawnMode::kAttached, inputFd);
 }
 
 int WaitForExit(pid_t child) {

@@ -18,9 +18,15 @@ enum class SpawnMode {
 };
 
 /// Starts program (a path, used as given) with arguments as its argv (argv[0] included) and the
-/// current environment. Returns the process id; throws PlatformError when it cannot be started.
+/// current environment, less the TZ the extractor set for itself (PinDefaultTimeZone). Returns
+/// the process id; throws PlatformError when it cannot be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode);
+
+/// Starts program as SpawnProgram does in kAttached mode, but with inputFd as its standard input:
+/// for a program that is fed what to show while it runs.
+pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
+                          int inputFd);
 
 /// Waits for the child to end; its exit status, or -1 when a signal ended it.
 int WaitForExit(pid_t child);

@@ -1,5 +1,6 @@
 #include "platform/posix/program_search.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,40 +32,76 @@ bool IsExecutableFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-bool IsTrustedSearchFolder(const std::string& folder,
-                           const std::vector<std::string>& untrustedFolders) {
-  if (folder.empty() || folder[0] != '/') return false;
+bool IsInsideTree(const std::string& path, const std::string& tree) {
+  if (path.compare(0, tree.size(), tree) != 0) return false;
+  return path.size() == tree.size() || tree == "/" || path[tree.size()] == '/';
+}
+
+// Returns the canonical form of a PATH entry that may supply programs. A folder that does not
+// exist is passed over: it might be made later by the very archive being extracted (think of
+// ~/.local/bin with the program kept in the home folder).
+std::optional<std::string> TrustedSearchFolder(const std::string& folder,
+                                               const UntrustedPlaces& untrusted) {
+  if (folder.empty() || folder[0] != '/') return std::nullopt;
   std::optional<std::string> canonical = CanonicalPath(folder);
-  if (!canonical) return false;
-  return std::find(untrustedFolders.begin(), untrustedFolders.end(), *canonical) ==
-         untrustedFolders.end();
+  if (!canonical) return std::nullopt;
+  for (const std::string& tree : untrusted.trees) {
+    if (IsInsideTree(*canonical, tree)) return std::nullopt;
+  }
+  if (std::find(untrusted.folders.begin(), untrusted.folders.end(), *canonical) !=
+      untrusted.folders.end()) {
+    return std::nullopt;
+  }
+  return canonical;
 }
 
 }  // namespace
 
 std::optional<std::string> FindProgramOnPath(const std::string& name, std::string_view searchPath,
-                                             const std::vector<std::string>& untrustedFolders) {
+                                             const UntrustedPlaces& untrusted) {
   if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
   size_t start = 0;
   while (start <= searchPath.size()) {
     size_t end = std::min(searchPath.find(':', start), searchPath.size());
     std::string folder(searchPath.substr(start, end - start));
     start = end + 1;
-    if (!IsTrustedSearchFolder(folder, untrustedFolders)) continue;
-    std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
-    if (IsExecutableFile(candidate)) return candidate;
+    std::optional<std::string> trusted = TrustedSearchFolder(folder, untrusted);
+    if (!trusted) continue;
+    std::string candidate = *trusted + (trusted->back() == '/' ? "" : "/") + name;
+    if (!IsExecutableFile(candidate)) continue;
+    // A link in a trusted folder may still point into an untrusted one.
+    std::optional<std::string> target = CanonicalPath(candidate);
+    if (target && TrustedSearchFolder(FolderOf(*target), untrusted)) return target;
   }
   return std::nullopt;
 }
 
 std::optional<std::string> FindTrustedProgram(const std::string& name,
                                               const std::string& programFolder) {
-  std::vector<std::string> untrusted;
-  for (const std::string& folder : {programFolder, std::string(".")}) {
-    if (std::optional<std::string> canonical = CanonicalPath(folder)) untrusted.push_back(*canonical);
+  UntrustedPlaces untrusted;
+  if (std::optional<std::string> canonical = CanonicalPath(programFolder)) {
+    untrusted.trees.push_back(*canonical);
+  }
+  if (std::optional<std::string> canonical = CanonicalPath(".")) {
+    untrusted.folders.push_back(*canonical);
   }
   const char* searchPath = std::getenv("PATH");
   return FindProgramOnPath(name, searchPath ? searchPath : "", untrusted);
+}
+
+std::optional<ChosenProgram> ChooseTrustedProgram(const std::string& name,
+                                                  const std::string& programFolder) {
+  std::optional<std::string> path = FindTrustedProgram(name, programFolder);
+  if (!path) return std::nullopt;
+  auto held = std::make_shared<UniqueFd>(open(path->c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!held->Valid()) return std::nullopt;
+  return ChosenProgram{*path, std::move(held)};
+}
+
+bool IsStillChosenFile(const ChosenProgram& program) {
+  struct stat named, held;
+  return lstat(program.path.c_str(), &named) == 0 && fstat(program.held->Get(), &held) == 0 &&
+         S_ISREG(named.st_mode) && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 std::string ExecutableFolder(const std::string& argv0) {

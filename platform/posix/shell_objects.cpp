@@ -6,8 +6,11 @@
 #include <optional>
 
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/program_search.h"
+#include "platform/posix/progress_display.h"
+#include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
 #include "platform/posix/extractor/zip_extractor.h"
 
@@ -53,6 +56,15 @@ struct FolderSource {
   bool isArchive;
 };
 
+// Whether every entry came out, some did not, or the archive was refused.
+int StatusOf(const ExtractionReport& report) {
+  if (report.refusal) return 2;
+  for (const ExtractionReport::Skipped& skipped : report.skipped) {
+    if (skipped.count > 0) return 1;
+  }
+  return 0;
+}
+
 class FolderItems : public ShellObject {
  public:
   explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
@@ -67,12 +79,14 @@ class FolderItems : public ShellObject {
 
 class ShellFolder : public ShellObject {
  public:
-  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
+  ShellFolder(FolderSource source, CopyStatus* status)
+      : source_(std::move(source)), status_(status) {}
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
   FolderSource source_;
+  CopyStatus* status_;
 };
 
 Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
@@ -96,9 +110,25 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   if (!items->Source().isArchive) {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
-  ExtractionReport report = ExtractZipArchive(items->Source().path, source_.path);
-  std::string skipped = DescribeSkipped(report);
-  std::fputs(skipped.c_str(), stderr);
+  const std::string& archivePath = items->Source().path;
+  std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
+  ExtractionProgress progress;
+  ExtractionTuning tuning;
+  tuning.progress = &progress;
+  // The destination has just received the archive's files, so no dialog program is run from it.
+  ProgressDisplay display(progress, {archiveName, source_.path});
+  ExtractionReport report;
+  try {
+    report = ExtractZipArchive(archivePath, source_.path, tuning);
+  } catch (const PlatformError&) {
+    if (status_) status_->Raise(2);
+    throw;
+  }
+  display.Finish(report.filesWritten);
+  if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
+  // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
+  if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
+  ReportSkipped(report, archiveName, source_.path);
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
@@ -120,14 +150,22 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
+  explicit ShellApplication(CopyStatus* status) : status_(status) {}
+  // A path that gives no folder is an archive that cannot be read, or none at all.
   Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
     ExpectArgumentCount(arguments, 1, 1, member);
     std::optional<FolderSource> folder =
         OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
-    if (!folder) return std::monostate();
-    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder)));
+    if (!folder) {
+      if (status_) status_->Raise(2);
+      return std::monostate();
+    }
+    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder), status_));
   }
+
+ private:
+  CopyStatus* status_;
 };
 
 class FileSystemObject : public ShellObject {
@@ -145,9 +183,9 @@ class FileSystemObject : public ShellObject {
 
 }  // namespace
 
-ObjectRef CreateShellObject(const std::u16string& progId) {
+ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status) {
   if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
-    return std::make_shared<ShellApplication>();
+    return std::make_shared<ShellApplication>(status);
   }
   if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
     return std::make_shared<FileSystemObject>();

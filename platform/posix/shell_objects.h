@@ -9,9 +9,22 @@
 
 namespace zipdrop {
 
+/// How the copies went, as far as the program's exit status tells it: 0 when every entry was
+/// extracted, 1 when some were not, 2 when an archive was refused or could not be read at all.
+/// Only ever raised, so one bad step is not hidden by a later good one.
+class CopyStatus {
+ public:
+  void Raise(int status) { value_ = status > value_ ? status : value_; }
+  int Value() const { return value_; }
+
+ private:
+  int value_ = 0;
+};
+
 /// A new object of the class registered under progId (matched without regard to case). Throws
-/// PlatformError for any other ProgID.
-ObjectRef CreateShellObject(const std::u16string& progId);
+/// PlatformError for any other ProgID. The objects note their copies in status when one is given;
+/// it must outlive them.
+ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status = nullptr);
 
 /// Calls a member of an object made by CreateShellObject or returned by one of its members.
 /// Member names are matched without regard to case. Throws PlatformError for a missing object,

@@ -97,13 +97,17 @@ bool HasExceptionInfo(const EXCEPINFO& info) {
 
 }  // namespace
 
+// Both classes the run uses are served by system DLLs inside the process. Asking for nothing
+// but in-process servers keeps COM from ever starting a server process, or reaching another
+// machine, for a class.
 ObjectRef CreateDispatchObject(const std::u16string& progId) {
   std::wstring name = WideOf(progId);
   CLSID classId{};
   ThrowIfFailed(CLSIDFromProgID(name.c_str(), &classId), "looking up " + Utf8Of(name));
   ComPtr<IDispatch> dispatch;
-  ThrowIfFailed(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, dispatch.PutVoid()),
-                "creating " + Utf8Of(name));
+  ThrowIfFailed(
+      CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.PutVoid()),
+      "creating " + Utf8Of(name));
   return std::make_shared<DispatchObject>(std::move(dispatch));
 }
 

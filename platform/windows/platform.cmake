@@ -17,12 +17,14 @@ add_library(zipdrop_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/automation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/com_handles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/module_path.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shell_process_reference.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_error.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windows_platform.cpp)
 target_compile_definitions(zipdrop_platform PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
-target_link_libraries(zipdrop_platform PUBLIC zipdrop_core ole32 oleaut32 uuid user32)
+target_link_libraries(zipdrop_platform PUBLIC zipdrop_core ole32 oleaut32 uuid user32 shell32)
 
 add_executable(zipdrop WIN32 ${CMAKE_SOURCE_DIR}/app/main_windows.cpp)
 target_sources(zipdrop PRIVATE ${CMAKE_SOURCE_DIR}/resources/zipdrop.rc)
@@ -32,11 +34,17 @@ if(MINGW)
   # wWinMain: the command line arrives as UTF-16, never through the ANSI code page. Release
   # builds drop their symbols, which the statically linked runtime would otherwise bloat.
   target_link_options(zipdrop PRIVATE -municode $<$<NOT:$<CONFIG:Debug>>:-s>)
+  # GNU ld leaves the terminal-server-aware bit out unless asked, and a Remote Desktop server
+  # then treats the program as a legacy one. ASLR and NX are named as well, so that they stay
+  # on whatever the linker's defaults are.
+  target_link_options(zipdrop PRIVATE
+    -Wl,--tsaware,--dynamicbase,--high-entropy-va,--nxcompat)
 endif()
 if(MSVC)
-  # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate.
+  # The manifest comes from resources/zipdrop.rc; the linker's own would be a duplicate. The
+  # static runtime is chosen for every target in the top-level CMakeLists.txt. MSVC's linker sets
+  # the terminal-server-aware bit, ASLR and NX for programs by default.
   target_link_options(zipdrop PRIVATE /MANIFEST:NO)
-  set_property(TARGET zipdrop PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()
 
 if(ZIPDROP_TESTS)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/platform_services.h"
@@ -43,6 +44,27 @@ bool NamesAFolder(std::wstring_view program) {
   return program.find_first_of(L"\\/:") != std::wstring_view::npos;
 }
 
+std::wstring_view FileName(std::wstring_view path) {
+  size_t cut = path.find_last_of(L"\\/:");
+  return cut == std::wstring_view::npos ? path : path.substr(cut + 1);
+}
+
+bool NamedEither(std::wstring_view path, std::wstring_view bare, std::wstring_view withExtension) {
+  std::wstring_view name = FileName(path);
+  return SameIgnoringCase(name, bare) || SameIgnoringCase(name, withExtension);
+}
+
+std::wstring_view Trimmed(std::wstring_view text, std::wstring_view dropped) {
+  size_t first = text.find_first_not_of(dropped);
+  if (first == std::wstring_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(dropped) - first + 1);
+}
+
+bool IsExistingFolder(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
 // By default CreateProcessW looks for a bare program name in the launching program's own
@@ -60,7 +82,30 @@ std::wstring TrustedProgramPath(std::wstring_view commandLine) {
   throw PlatformError("the program " + Utf8Of(program) + " is not in the system folders");
 }
 
+// rundll32 reads "DLL,ENTRY REST": the DLL runs to the comma, the entry point to the next blank,
+// and the rest goes to the entry point untouched.
+std::optional<std::wstring> FileProtocolTarget(std::wstring_view commandLine) {
+  CommandLineParts parts = SplitCommandLine(commandLine);
+  if (!NamedEither(parts.program, L"rundll32", L"rundll32.exe")) return std::nullopt;
+  size_t comma = parts.arguments.find(L',');
+  if (comma == std::wstring_view::npos) return std::nullopt;
+  if (!NamedEither(Trimmed(parts.arguments.substr(0, comma), L" \t\""), L"url", L"url.dll")) {
+    return std::nullopt;
+  }
+  std::wstring_view entry = Trimmed(parts.arguments.substr(comma + 1), L" \t");
+  size_t entryEnd = std::min(entry.find_first_of(L" \t"), entry.size());
+  if (!SameIgnoringCase(entry.substr(0, entryEnd), L"FileProtocolHandler")) return std::nullopt;
+  return std::wstring(Trimmed(entry.substr(entryEnd), L" \t"));
+}
+
 std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle) {
+  // The handler gives its path to the shell's execute function, which, for a path that is no
+  // folder, tries the program extensions on it: "D:\tools\photos" would start a photos.exe,
+  // .com, .bat or .cmd that the archive has just put beside zipdrop.exe.
+  std::optional<std::wstring> target = FileProtocolTarget(commandLine);
+  if (target && !IsExistingFolder(*target)) {
+    throw PlatformError("the folder handler is started for existing folders only");
+  }
   std::wstring application = TrustedProgramPath(commandLine);
   // CreateProcessW may write into the command line, so it gets a copy of its own.
   std::wstring writableLine(commandLine);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,13 @@ namespace zipdrop {
 /// Throws PlatformError when a bare name is in neither system folder.
 std::wstring TrustedProgramPath(std::wstring_view commandLine);
 
+/// For a command line that runs rundll32 with url.dll's FileProtocolHandler, the path that the
+/// handler is to open, blanks around it dropped; nothing for any other command line.
+std::optional<std::wstring> FileProtocolTarget(std::wstring_view commandLine);
+
 /// Starts the command line with the window-style code in its start-up information and returns
-/// the new process's identifier. Does not wait for the process.
+/// the new process's identifier. Does not wait for the process. Throws PlatformError, starting
+/// nothing, when the line runs the folder handler on anything but an existing folder.
 std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle);
 
 }  // namespace zipdrop

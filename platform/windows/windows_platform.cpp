@@ -6,6 +6,7 @@
 
 #include "platform/windows/automation.h"
 #include "platform/windows/command_line.h"
+#include "platform/windows/module_path.h"
 #include "platform/windows/process_launch.h"
 #include "platform/windows/text_conversion.h"
 #include "platform/windows/windows_error.h"
@@ -14,8 +15,7 @@ namespace zipdrop {
 
 namespace {
 
-// Win32 caps environment values at 32,767 characters, and long-path-aware programs can have
-// module paths up to the same size; twice that leaves room for the terminating null.
+// Win32 caps environment values at 32,767 characters; twice that leaves room for the null.
 constexpr DWORD kLongestText = 65536;
 
 UINT IconFlag(int iconCode) {
@@ -37,8 +37,11 @@ void RestrictDllSearchToSystem() {
   }
 }
 
+// OLE 1's DDE support serves no purpose here and only adds overhead; the shell's documentation
+// asks the programs that call it to turn it off.
 ComApartment::ComApartment() {
-  ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), "CoInitializeEx");
+  ThrowIfFailed(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE),
+                "CoInitializeEx");
 }
 
 ComApartment::~ComApartment() { CoUninitialize(); }
@@ -54,25 +57,10 @@ void WindowsPlatform::ShowMessage(const std::u16string& text, const std::u16stri
 }
 
 std::u16string WindowsPlatform::ReadArgumentText() {
-  return U16Of(SplitCommandLine(GetCommandLineW()).arguments);
+  return U16Of(SplitCommandLine(GetCommandLineW(), ModulePath()).arguments);
 }
 
-std::u16string WindowsPlatform::ReadProgramFolder() {
-  for (DWORD size = MAX_PATH; size <= kLongestText; size *= 2) {
-    std::vector<wchar_t> buffer(size);
-    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-    if (length == 0) ThrowLastError("GetModuleFileNameW");
-    if (length < size) {
-      std::wstring_view path(buffer.data(), length);
-      size_t cut = path.find_last_of(L"\\/");
-      if (cut == std::wstring_view::npos) throw PlatformError("the program path has no folder");
-      // "C:" alone would name the current folder of drive C, not its root.
-      bool driveRoot = cut == 2 && path[1] == L':';
-      return U16Of(path.substr(0, driveRoot ? cut + 1 : cut));
-    }
-  }
-  throw PlatformError("the program path is too long");
-}
+std::u16string WindowsPlatform::ReadProgramFolder() { return U16Of(FolderOfModule(ModulePath())); }
 
 std::u16string WindowsPlatform::ReadEnvironment(const std::u16string& name) {
   std::wstring wideName = WideOf(name);
@@ -97,8 +85,14 @@ ObjectRef WindowsPlatform::CreateAutomationObject(const std::u16string& progId) 
   return CreateDispatchObject(progId);
 }
 
+// The shell may take its reference on the process during any call, and a failed call may have
+// started work as well as a successful one, so the wait follows every call, however it ends.
 Value WindowsPlatform::CallMember(const ObjectRef& object, const std::u16string& member,
                                   const std::vector<Value>& arguments) {
+  struct WaitAfterCall {
+    ShellProcessReference& shell;
+    ~WaitAfterCall() { shell.WaitForShell(); }
+  } waitAfterCall{shellReference_};
   return CallDispatchMember(object, member, arguments);
 }
 

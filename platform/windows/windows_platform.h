@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/platform_services.h"
+#include "platform/windows/shell_process_reference.h"
 
 namespace zipdrop {
 
@@ -26,14 +27,19 @@ class WindowsPlatform : public PlatformServices {
   std::u16string ReadProgramFolder() override;
   std::u16string ReadEnvironment(const std::u16string& name) override;
   ObjectRef CreateAutomationObject(const std::u16string& progId) override;
+  /// Returns only when the shell holds no reference to the process any more, so that nothing
+  /// after a "CopyHere" runs while the shell is still copying on a thread of its own.
   Value CallMember(const ObjectRef& object, const std::u16string& member,
                    const std::vector<Value>& arguments) override;
+  /// Starts the folder handler only for an existing folder (see LaunchProcess).
   std::int64_t LaunchCommandLine(const std::u16string& commandLine, int windowStyle) override;
   char16_t PathSeparator() const override { return u'\\'; }
 
  private:
   // Declared first so that COM is up before anything else and goes down after everything else.
   ComApartment apartment_;
+  // Destroyed before COM ends, after the shell has let go of the process.
+  ShellProcessReference shellReference_;
 };
 
 }  // namespace zipdrop

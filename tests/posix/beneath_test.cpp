@@ -40,7 +40,7 @@ class BeneathTest : public testing::TestWithParam<Fallbacks> {
   UniqueFd root_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Paths, BeneathTest, testing::Values(Fallbacks{}, Fallbacks{true, true}),
+INSTANTIATE_TEST_SUITE_P(Paths, BeneathTest, testing::Values(Fallbacks{}, Fallbacks{true, true, true}),
                          [](const auto& info) {
                            return info.param.componentWalk ? "Fallbacks" : "Openat2";
                          });

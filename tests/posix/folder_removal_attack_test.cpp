@@ -5,11 +5,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -128,6 +130,32 @@ INSTANTIATE_TEST_SUITE_P(
                                                    temp / "Temporary Directory 1/inner");
                     }}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A bind mount of an outside folder sits on the same device as the temporary folder. It is left
+// as it is, with the folders that lead to it, while everything else is still removed.
+TEST_F(FolderRemovalAttackTest, BindMountInsideIsLeftAndTheRestRemoved) {
+  fs::create_directories(Match("1/sub/mnt"));
+  WriteFile(Match("1/sub/own.txt"), "ours");
+  fs::create_directories(Match("2/x"));
+  struct Bound {
+    std::string at;
+    bool mounted;
+    ~Bound() {
+      if (mounted) umount2(at.c_str(), MNT_DETACH);
+    }
+  } bound{Match("1/sub/mnt"), false};
+  bound.mounted = mount((outside_ / "folder").c_str(), bound.at.c_str(), nullptr, MS_BIND,
+                        nullptr) == 0;
+  if (!bound.mounted) GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+  Snapshot before = Surroundings();
+
+  EXPECT_THROW(DeleteMatchingFolders(temp_ / kPattern, true), PlatformError);
+
+  EXPECT_EQ(Surroundings(), before);
+  EXPECT_EQ(ReadFile(Match("1/sub/mnt/inner/deep.txt")), "deep");
+  EXPECT_FALSE(Exists(Match("1/sub/own.txt")));
+  EXPECT_FALSE(Exists(Match("2")));
+}
 
 // A hard link shares its inode, and so its mode, with the outside name: making it writable to
 // remove it would change the outside file too.

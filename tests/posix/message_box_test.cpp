@@ -10,6 +10,7 @@
 namespace zipdrop {
 namespace {
 
+using testing::ListeningSocket;
 using testing::ReadRecordedArguments;
 using testing::ScopedEnvironment;
 using testing::ScratchFolder;
@@ -36,12 +37,18 @@ INSTANTIATE_TEST_SUITE_P(
                       LineBreakCase{"Japanese", u"エラー", "\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// Every test runs with no display and a PATH that holds only its own fake dialog programs.
+// Every test runs with no display and a PATH that holds only its own fake dialog programs. A
+// test that wants a display gets a socket that answers as a Wayland compositor's would.
 class ShowMessageBoxTest : public ::testing::Test {
  protected:
   ShowMessageBoxTest()
       : path_("PATH", bin_.Path()), display_("DISPLAY", std::nullopt),
-        wayland_("WAYLAND_DISPLAY", std::nullopt) {}
+        wayland_("WAYLAND_DISPLAY", std::nullopt), runtimeDir_("XDG_RUNTIME_DIR", runtime_.Path()) {}
+
+  void OpenDisplay() {
+    compositor_.emplace(runtime_ / "wayland-9");
+    setenv("WAYLAND_DISPLAY", "wayland-9", 1);
+  }
 
   std::string Show(const std::u16string& text, const std::u16string& title, int icon) {
     ::testing::internal::CaptureStderr();
@@ -50,8 +57,9 @@ class ShowMessageBoxTest : public ::testing::Test {
   }
   std::string Record() const { return work_ / "record"; }
 
-  ScratchFolder bin_, programFolder_, work_;
-  ScopedEnvironment path_, display_, wayland_;
+  ScratchFolder bin_, programFolder_, work_, runtime_;
+  ScopedEnvironment path_, display_, wayland_, runtimeDir_;
+  std::optional<ListeningSocket> compositor_;
 };
 
 TEST_F(ShowMessageBoxTest, WithoutDisplayWritesTitleThenTextToStandardError) {
@@ -68,14 +76,24 @@ TEST_F(ShowMessageBoxTest, EmptyDisplayCountsAsNone) {
   EXPECT_FALSE(std::filesystem::exists(Record()));
 }
 
+// A DISPLAY or WAYLAND_DISPLAY left over from a session that has ended names a display that
+// no longer answers: zenity would fail as if closed, and the text would be seen nowhere.
+TEST_F(ShowMessageBoxTest, DisplayThatIsGoneCountsAsNone) {
+  WriteRecorderScript(bin_ / "zenity", Record());
+  OpenDisplay();
+  compositor_->Close();
+  EXPECT_EQ(Show(u"t", u"T", kIconStop), "T\nt\n");
+  EXPECT_FALSE(std::filesystem::exists(Record()));
+}
+
 TEST_F(ShowMessageBoxTest, DisplayWithoutDialogProgramFallsBack) {
-  ScopedEnvironment display("DISPLAY", ":9");
+  OpenDisplay();
   EXPECT_EQ(Show(u"t", u"T", kIconStop), "T\nt\n");
 }
 
 TEST_F(ShowMessageBoxTest, FailingDialogFallsBack) {
   WriteRecorderScript(bin_ / "zenity", Record(), 255);
-  ScopedEnvironment display("WAYLAND_DISPLAY", "wayland-0");
+  OpenDisplay();
   EXPECT_EQ(Show(u"t", u"T", kIconStop), "T\nt\n");
   EXPECT_TRUE(std::filesystem::exists(Record()));
 }
@@ -83,7 +101,7 @@ TEST_F(ShowMessageBoxTest, FailingDialogFallsBack) {
 TEST_F(ShowMessageBoxTest, DialogInTheProgramFolderIsNeverRun) {
   WriteRecorderScript(programFolder_ / "zenity", Record());
   ScopedEnvironment path("PATH", programFolder_.Path());
-  ScopedEnvironment display("DISPLAY", ":9");
+  OpenDisplay();
   EXPECT_EQ(Show(u"t", u"T", kIconStop), "T\nt\n");
   EXPECT_FALSE(std::filesystem::exists(Record()));
 }
@@ -102,7 +120,7 @@ class DialogTest : public ShowMessageBoxTest, public ::testing::WithParamInterfa
 TEST_P(DialogTest, ShowsTheTextLiterallyWithTheRightIcon) {
   const DialogCase& c = GetParam();
   WriteRecorderScript(bin_ / c.program, Record());
-  ScopedEnvironment display("DISPLAY", ":9");
+  OpenDisplay();
   EXPECT_EQ(Show(u"<b>&</b> C:\\new\r\n2", u"題", c.icon), "");
   EXPECT_EQ(ReadRecordedArguments(Record()), c.arguments);
 }

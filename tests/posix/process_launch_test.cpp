@@ -62,9 +62,14 @@ class LaunchTest : public ::testing::Test {
     }
   }
 
+  // Launches with the opener chosen from the PATH of the moment, as the platform does.
+  std::int64_t Launch(std::u16string_view line) {
+    return LaunchCommandLine(line, programFolder_.Path(), ChooseDesktopOpener(programFolder_.Path()));
+  }
+
   // Launches and waits for the program to finish; true when it ran and exited with 0.
   bool LaunchAndWait(const std::u16string& line) {
-    pid_t child = static_cast<pid_t>(LaunchCommandLine(line, programFolder_.Path()));
+    pid_t child = static_cast<pid_t>(Launch(line));
     int status = 0;
     if (waitpid(child, &status, 0) != child) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -91,7 +96,7 @@ TEST_F(LaunchTest, ProgramWithFolderIsTakenAsGiven) {
 
 TEST_F(LaunchTest, ChildRunsDetachedInItsOwnSession) {
   testing::WriteFile(bin_ / "sleeper", "#!/bin/sh\nPATH=/usr/bin:/bin exec sleep 30\n", 0755);
-  pid_t child = static_cast<pid_t>(LaunchCommandLine(u"sleeper", programFolder_.Path()));
+  pid_t child = static_cast<pid_t>(Launch(u"sleeper"));
   children_.push_back(child);
   EXPECT_EQ(getsid(child), child);
   if (fs::exists("/proc/self/fd")) {
@@ -109,18 +114,44 @@ TEST_F(LaunchTest, NeverFindsProgramsInProgramFolderOrCurrentDirectory) {
   WriteRecorderScript(work_ / "planted", Record());
   fs::create_directory_symlink(programFolder_.Path(), bin_ / "alias");
   testing::ScopedWorkingDirectory cwd(work_.Path());
+  fs::create_directories(programFolder_ / "a/b");
+  WriteRecorderScript(programFolder_ / "a/b/planted", Record());
   std::string searchPath = programFolder_.Path() + ":" + bin_ / "alias" + ":" + work_.Path() +
-                           ":.::" + bin_.Path();
+                           ":.::" + programFolder_ / "a/b" + ":" + bin_ / "alias/a" + ":" +
+                           bin_.Path();
   ScopedEnvironment path("PATH", searchPath);
-  EXPECT_THROW(LaunchCommandLine(u"planted", programFolder_.Path()), PlatformError);
+  EXPECT_THROW(Launch(u"planted"), PlatformError);
   EXPECT_FALSE(fs::exists(Record()));
 }
 
+// The opener is chosen before the archive is extracted, never below the program folder (where
+// ~/.local/bin lies for a program kept in the home folder), and the file started is that file.
+TEST_F(LaunchTest, OpenerIsTheFileChosenBeforeExtraction) {
+  std::string planted = programFolder_ / ".local/bin";
+  ScopedEnvironment path("PATH", planted + ":" + bin_.Path());
+  WriteRecorderScript(bin_ / "xdg-open", Record());
+  std::optional<ChosenProgram> opener = ChooseDesktopOpener(programFolder_.Path());
+  fs::create_directories(planted);
+  WriteRecorderScript(planted + "/xdg-open", work_ / "planted-ran");
+  EXPECT_EQ(ChooseDesktopOpener(programFolder_.Path())->path, fs::canonical(bin_ / "xdg-open"));
+  std::u16string line = u"RunDll32.exe url.dll, FileProtocolHandler " +
+                        FromSystemBytes(work_.Path());
+  pid_t child = static_cast<pid_t>(LaunchCommandLine(line, programFolder_.Path(), opener));
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(ReadRecordedArguments(Record()), std::vector<std::string>{work_.Path()});
+  // A file put in the chosen one's place is not started.
+  fs::remove(bin_ / "xdg-open");
+  WriteRecorderScript(bin_ / "xdg-open", work_ / "replacement-ran");
+  EXPECT_THROW(LaunchCommandLine(line, programFolder_.Path(), opener), PlatformError);
+  EXPECT_FALSE(fs::exists(work_ / "planted-ran"));
+  EXPECT_FALSE(fs::exists(work_ / "replacement-ran"));
+}
+
 TEST_F(LaunchTest, UnknownOrEmptyCommandThrows) {
-  EXPECT_THROW(LaunchCommandLine(u"no-such-program-here x", programFolder_.Path()), PlatformError);
-  EXPECT_THROW(LaunchCommandLine(u"", programFolder_.Path()), PlatformError);
-  EXPECT_THROW(LaunchCommandLine(u"\"\" x", programFolder_.Path()), PlatformError);
-  EXPECT_THROW(LaunchCommandLine(u"/no/such/program", programFolder_.Path()), PlatformError);
+  EXPECT_THROW(Launch(u"no-such-program-here x"), PlatformError);
+  EXPECT_THROW(Launch(u""), PlatformError);
+  EXPECT_THROW(Launch(u"\"\" x"), PlatformError);
+  EXPECT_THROW(Launch(u"/no/such/program"), PlatformError);
 }
 
 TEST_F(LaunchTest, FolderOpenerGetsTheWholePathAsOneArgument) {
@@ -142,9 +173,8 @@ TEST_P(RefusedTargetTest, OpenerIsNotStarted) {
   fs::create_symlink(work_ / "evil.desktop", work_ / "link");
   std::string target = GetParam();
   if (!target.empty()) target = work_ / target;
-  EXPECT_THROW(LaunchCommandLine(u"RunDll32.exe url.dll, FileProtocolHandler " +
-                                     FromSystemBytes(target),
-                                 programFolder_.Path()),
+  EXPECT_THROW(Launch(u"RunDll32.exe url.dll, FileProtocolHandler " +
+                                     FromSystemBytes(target)),
                PlatformError);
   EXPECT_FALSE(fs::exists(Record()));
 }

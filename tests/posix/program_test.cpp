@@ -46,7 +46,8 @@ class ProgramTest : public ::testing::Test {
     fs::copy_file(ZIPDROP_EXE, program_);
     // The opener records each argument on a line of its own, then a marker line.
     WriteFile(fakeBin_ / "xdg-open",
-              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
+              "#!/bin/sh\nprintf '%s' \"${TZ-unset}\" > '" + (root_ / "opener-tz").string() +
+                  "'\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
                   (root_ / "opened.part").string() + "'\nmv '" + (root_ / "opened.part").string() +
                   "' '" + (root_ / "opened").string() + "'\n");
     fs::permissions(fakeBin_ / "xdg-open", fs::perms::owner_all);
@@ -58,7 +59,9 @@ class ProgramTest : public ::testing::Test {
     fs::remove_all(root_, ignored);
   }
 
-  RunResult Run(const std::vector<std::string>& arguments) {
+  // Starts the program with the test's environment. Its standard error goes to a file, or to
+  // errorFd when one is given.
+  pid_t Start(const std::vector<std::string>& arguments, int errorFd = -1) {
     std::vector<std::string> environment = {"TEMP=" + temp_.string(),
                                             "PATH=" + fakeBin_.string() + ":/usr/bin:/bin",
                                             "HOME=" + root_.string(), "LANG=C.UTF-8"};
@@ -69,20 +72,28 @@ class ProgramTest : public ::testing::Test {
     for (std::string& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
 
-    fs::path errorFile = root_ / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (errorFd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, (root_ / "stderr").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = 0;
-    RunResult result;
     int spawned = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return result;
+    return spawned == 0 ? pid : -1;
+  }
+
+  RunResult Run(const std::vector<std::string>& arguments) {
+    RunResult result;
+    pid_t pid = Start(arguments);
+    if (pid < 0) return result;
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.standardError = ReadFile(errorFile);
+    result.standardError = ReadFile(root_ / "stderr");
     return result;
   }
 
@@ -116,6 +127,7 @@ TEST_F(ProgramTest, WithoutArgumentShowsUsageAndDoesNothingElse) {
 TEST_F(ProgramTest, NameThatIsNotZipIsRejected) {
   WriteFile(root_ / "notes.txt", "text");
   RunResult result = Run({(root_ / "notes.txt").string()});
+  EXPECT_EQ(result.exitStatus, 2);
   EXPECT_NE(result.standardError.find("エラー"), std::string::npos);
   EXPECT_NE(result.standardError.find("Zipファイルではありません"), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -144,6 +156,8 @@ TEST_F(ProgramTest, ExtractsNestedUtf8NamesCleansUpAndOpensTheFolder) {
   EXPECT_TRUE(fs::exists(temp_ / "keep me"));
   EXPECT_TRUE(fs::exists(temp_ / "Temporary Directory file"));
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "photos").string()});
+  // The time zone the extractor pins for itself is not passed on.
+  EXPECT_EQ(ReadFile(root_ / "opener-tz"), "unset");
 }
 
 TEST_F(ProgramTest, ShippedSampleWithCp932NamesExtractsWithJapaneseNames) {
@@ -167,7 +181,7 @@ TEST_F(ProgramTest, PathWithBlanksIsOneArchiveAndOneFolder) {
 TEST_F(ProgramTest, MissingArchiveStillCleansUpAndOpensWithoutMessage) {
   fs::create_directory(temp_ / "Temporary Directory 3");
   RunResult result = Run({(root_ / "gone.zip").string()});
-  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.exitStatus, 2);
   EXPECT_EQ(result.standardError.find("エラー"), std::string::npos);
   EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 3"));
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "gone").string()});
@@ -178,6 +192,7 @@ TEST_F(ProgramTest, MissingArchiveStillCleansUpAndOpensWithoutMessage) {
 TEST_F(ProgramTest, DamagedArchiveIsReportedByThePlatformOnly) {
   WriteFile(root_ / "damaged.zip", "this is no archive");
   RunResult result = Run({(root_ / "damaged.zip").string()});
+  EXPECT_EQ(result.exitStatus, 2);
   EXPECT_NE(result.standardError.find("ZIP ファイルとして読めません"), std::string::npos);
   EXPECT_EQ(result.standardError.find("エラー"), std::string::npos);
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "damaged").string()});
@@ -201,7 +216,7 @@ TEST_F(ProgramTest, HostileEntriesTouchNothingOutsideTheProgramFolder) {
       .AddFile("ok.txt", "fine");
   zip.WriteTo(root_ / "evil.zip");
 
-  Run({(root_ / "evil.zip").string()});
+  EXPECT_EQ(Run({(root_ / "evil.zip").string()}).exitStatus, 1);
   EXPECT_EQ(ReadFile(programFolder_ / "ok.txt"), "fine");
   EXPECT_EQ(ReadFile(programFolder_ / "existing.txt"), "mine");
   EXPECT_NE(ReadFile(program_), "not the program");
@@ -213,6 +228,64 @@ TEST_F(ProgramTest, HostileEntriesTouchNothingOutsideTheProgramFolder) {
   EXPECT_FALSE(fs::is_symlink(programFolder_ / "lnk"));
   EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
 }
+
+// A standard error nobody reads any more (a closed pipe) loses the summary and nothing else: the
+// clean-up and the opener still run.
+TEST_F(ProgramTest, ClosedStandardErrorDoesNotStopTheRun) {
+  ZipBuilder().AddFile("piped/a.txt", "a").AddFile("../escape.txt", "x").WriteTo(root_ / "piped.zip");
+  fs::create_directory(temp_ / "Temporary Directory 4");
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  close(pipeEnds[0]);
+  pid_t pid = Start({(root_ / "piped.zip").string()}, pipeEnds[1]);
+  close(pipeEnds[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 4"));
+  EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "piped").string()});
+}
+
+class InterruptedProgramTest : public ProgramTest, public ::testing::WithParamInterface<int> {
+ protected:
+  // Whether the process has a file open that has no name yet, inside the program folder: the
+  // extraction is then in the middle of writing one.
+  bool WritingUnnamedFile(pid_t pid) {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+      std::string target = fs::read_symlink(fd.path(), error).string();
+      if (target.starts_with(programFolder_.string()) && target.ends_with("(deleted)")) return true;
+    }
+    return false;
+  }
+};
+
+// However the run is interrupted, even by SIGKILL, no fragment is left: what was finished stays,
+// the file being written never appears, and the process ends by the signal it got.
+TEST_P(InterruptedProgramTest, LeavesNoFragment) {
+  ZipBuilder zip;
+  zip.AddFile("big/first.txt", "done").Add(testing::LargeZeroEntry("big/large.bin", 1ull << 30));
+  zip.WriteTo(root_ / "big.zip");
+  pid_t pid = Start({(root_ / "big.zip").string()});
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  bool caught = false;
+  while (!caught && waitpid(pid, &status, WNOHANG) == 0) {
+    caught = WritingUnnamedFile(pid);
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
+  kill(pid, GetParam());
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status;
+  for (const std::string& name : testing::ListTree(programFolder_)) {
+    EXPECT_TRUE(name == "big" || name == "big/first.txt" || name == "zipdrop") << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedProgramTest,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGKILL),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 }  // namespace
 }  // namespace zipdrop

@@ -2,10 +2,13 @@
 // changes to the environment or the working directory that are undone afterwards.
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +139,50 @@ class ScopedWorkingDirectory {
 
  private:
   std::filesystem::path old_;
+};
+
+/// A local stream socket bound at path, as a display server's. It accepts connections while
+/// listening; once Close is called the socket file stays behind with nobody listening, as a
+/// server that died leaves it.
+class ListeningSocket {
+ public:
+  explicit ListeningSocket(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd_, 4) != 0) {
+      throw std::runtime_error("cannot listen at " + path);
+    }
+  }
+  ~ListeningSocket() { Close(); }
+  ListeningSocket(const ListeningSocket&) = delete;
+  ListeningSocket& operator=(const ListeningSocket&) = delete;
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+/// A desktop session for the dialog code under test: a display socket that answers as a Wayland
+/// compositor's would, no X display, and a PATH that holds only the fake programs put in Bin().
+class FakeDesktop {
+ public:
+  FakeDesktop()
+      : path_("PATH", bin_.Path()), display_("DISPLAY", std::nullopt),
+        wayland_("WAYLAND_DISPLAY", "wayland-9"), runtimeDir_("XDG_RUNTIME_DIR", runtime_.Path()),
+        compositor_(runtime_ / "wayland-9") {}
+
+  const ScratchFolder& Bin() const { return bin_; }
+
+ private:
+  ScratchFolder bin_, runtime_;
+  ScopedEnvironment path_, display_, wayland_, runtimeDir_;
+  ListeningSocket compositor_;
 };
 
 }  // namespace zipdrop::testing

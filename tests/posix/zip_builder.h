@@ -17,6 +17,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -221,6 +222,36 @@ class ZipBuilder {
   std::vector<ZipEntrySpec> entries_;
   ZipLayout layout_;
 };
+
+/// A deflated entry of `bytes` zero bytes, made in pieces: an archive of a few megabytes that
+/// takes the extractor long enough to be caught in the middle.
+inline ZipEntrySpec LargeZeroEntry(const std::string& name, std::uint64_t bytes) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::vector<unsigned char> zeros(1 << 20), out(1 << 16);
+  std::string compressed;
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::uint64_t left = bytes; left > 0 || stream.avail_in > 0;) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+    crc = crc32_z(crc, zeros.data(), piece);
+    left -= piece;
+    stream.next_in = zeros.data();
+    stream.avail_in = static_cast<uInt>(piece);
+    int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      stream.next_out = out.data();
+      stream.avail_out = static_cast<uInt>(out.size());
+      deflate(&stream, flush);
+      compressed.append(reinterpret_cast<char*>(out.data()), out.size() - stream.avail_out);
+    } while (stream.avail_out == 0);
+    if (left == 0) break;
+  }
+  deflateEnd(&stream);
+  return {.name = name, .data = compressed, .method = 8, .unixMode = 0100644,
+          .crc = static_cast<std::uint32_t>(crc), .uncompressedSize = bytes};
+}
 
 /// One regular file for WriteLibarchiveZip.
 struct LibarchiveFile {

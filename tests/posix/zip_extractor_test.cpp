@@ -1,11 +1,16 @@
 #include "platform/posix/extractor/zip_extractor.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/beneath.h"
@@ -68,7 +73,7 @@ class ExtractorTest : public TemporaryFolderTest, public ::testing::WithParamInt
 };
 
 INSTANTIATE_TEST_SUITE_P(Paths, ExtractorTest,
-                         ::testing::Values(Fallbacks{}, Fallbacks{true, true}),
+                         ::testing::Values(Fallbacks{}, Fallbacks{true, true, true}),
                          [](const auto& info) {
                            return info.param.componentWalk ? "Fallbacks" : "Openat2";
                          });
@@ -163,6 +168,74 @@ TEST_P(ExtractorTest, DropsSpecialBitsAndRestoresModesAndTimes) {
   EXPECT_EQ(mode("private").first, 0600u);
   EXPECT_EQ(mode("sticky"), std::pair(mode_t{0755}, time_t{1100000000}));
   EXPECT_EQ(mode("sticky/in.txt").first, 0644u);
+}
+
+// Runs the extraction in a child process as an ordinary user when the test runs as root, who may
+// write into any folder; returns the number of files written.
+std::uint64_t ExtractAsOrdinaryUser(const std::string& archive, const fs::path& out) {
+  if (geteuid() != 0) return ExtractZipArchive(archive, out.string()).filesWritten;
+  constexpr uid_t kNobody = 65534;
+  chmod(out.parent_path().c_str(), 0755);
+  EXPECT_EQ(chown(out.c_str(), kNobody, kNobody), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(255);
+    _exit(static_cast<int>(ExtractZipArchive(archive, out.string()).filesWritten));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? static_cast<std::uint64_t>(WEXITSTATUS(status)) : 255;
+}
+
+// A folder takes its mode once its contents are written, as archivers do: a read-only folder
+// entry must not keep its own files out, and ends no more open than the entry and umask allow.
+TEST_P(ExtractorTest, ReadOnlyFolderEntriesStillReceiveTheirFiles) {
+  ZipBuilder zip;
+  zip.Add({.name = "ro/", .unixMode = 040500, .mtime = 1000000000});
+  zip.Add({.name = "ro/a.txt", .data = "a", .unixMode = 0100644});
+  zip.Add({.name = "ro/none/", .unixMode = 040000});
+  zip.Add({.name = "ro/none/b.txt", .data = "b", .unixMode = 0100444});
+  zip.Add({.name = "open/", .unixMode = 040777});
+  zip.WriteTo(archive_);
+  EXPECT_EQ(ExtractAsOrdinaryUser(archive_, out_), 2u);
+  auto mode = [&](const char* name) {
+    struct stat status;
+    EXPECT_EQ(lstat((out_ / name).c_str(), &status), 0) << name;
+    return status.st_mode & 07777;
+  };
+  EXPECT_EQ(mode("ro"), 0500u);
+  EXPECT_EQ(mode("ro/none"), 0u);
+  EXPECT_EQ(mode("open"), 0755u);
+  EXPECT_EQ(ReadFile(out_ / "ro/none/b.txt"), "b");
+  struct stat status;
+  ASSERT_EQ(stat((out_ / "ro").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1000000000);
+}
+
+// Where files are written under a temporary name (file systems without O_TMPFILE), an interrupt
+// removes that name before the process ends by the signal.
+TEST_F(TemporaryFolderTest, InterruptRemovesTheNamedTemporaryFile) {
+  ZipBuilder zip;
+  zip.AddFile("first.txt", "done").Add(testing::LargeZeroEntry("large.bin", 1ull << 30));
+  zip.WriteTo(archive_);
+  pid_t child = fork();
+  if (child == 0) {
+    ForceFallbacks({.namedTemporary = true});
+    ExtractZipArchive(archive_, out_.string());
+    _exit(0);
+  }
+  int status = 0;
+  bool caught = false;
+  while (!caught && waitpid(child, &status, WNOHANG) == 0) {
+    for (const std::string& name : ListTree(out_)) caught |= name.starts_with(".zipdrop-");
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
+  kill(child, SIGTERM);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  ExpectNoTemporaryFiles();
+  EXPECT_FALSE(fs::exists(out_ / "large.bin"));
 }
 
 }  // namespace

@@ -100,6 +100,37 @@ TEST_P(PlantedProgramTest, IsNeverStartedForABareName) {
 INSTANTIATE_TEST_SUITE_P(Names, PlantedProgramTest,
                          ::testing::Values(u"RunDll32.exe", u"rundll32", u"\"RUNDLL32.EXE\""));
 
+class FileProtocolTargetTest
+    : public ::testing::TestWithParam<std::pair<const wchar_t*, std::optional<std::wstring>>> {};
+
+TEST_P(FileProtocolTargetTest, FindsThePathTheHandlerOpens) {
+  EXPECT_EQ(FileProtocolTarget(GetParam().first), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FileProtocolTargetTest,
+    ::testing::Values(
+        std::pair(LR"(RunDll32.exe url.dll, FileProtocolHandler D:\my tools\photos)",
+                  LR"(D:\my tools\photos)"),
+        std::pair(L"rundll32 URL,fileprotocolhandler\tx ", L"x"),
+        std::pair(LR"(C:\Windows\rundll32.exe "C:\Windows\url.dll" ,FileProtocolHandler x)", L"x"),
+        std::pair(L"RunDll32.exe url.dll, FileProtocolHandler", L""),
+        std::pair(L"RunDll32.exe shell32.dll,Control_RunDLL x", std::nullopt),
+        std::pair(L"RunDll32.exe url.dll,OpenURL x", std::nullopt),
+        std::pair(L"notepad.exe url.dll, FileProtocolHandler x", std::nullopt)));
+
+// Only a folder is safe to hand to the handler; for a missing path or a file nothing is started.
+TEST_F(LaunchTest, StartsTheHandlerOnlyForAnExistingFolder) {
+  std::ofstream(scratch_.Path() / L"file") << "x";
+  for (const wchar_t* name : {L"photos", L"file"}) {
+    std::wstring line =
+        L"RunDll32.exe url.dll, FileProtocolHandler " + (scratch_.Path() / name).wstring();
+    EXPECT_THROW(platform_.LaunchCommandLine(std::u16string(line.begin(), line.end()), 1),
+                 PlatformError)
+        << name;
+  }
+}
+
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};
   GetSystemDirectoryW(folder, MAX_PATH);

@@ -8,7 +8,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="$root/build-windows"
 here="$root/tests/windows"
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool icoutils)
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool icoutils
+          libxml2-utils)
 
 install_packages() {
   local missing=() package
@@ -66,7 +67,8 @@ run_unit_tests() {
   grep -E '^\[  FAILED  \]|Failure|error:' "$log" || true
   local ran failing
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log")
-  failing=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:/\1/p' "$log")
+  # Brief output names each failed test on a line of its own and gives no count of them.
+  failing=$(grep -c '^\[  FAILED  \] [^ ]* ([0-9]* ms)' "$log" || true)
   ran=${ran:-0}
   failing=${failing:-0}
   echo "windows unit tests: $((ran - failing)) passed, $failing failed"

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/windows/module_path.h"
 #include "tests/windows/windows_test_support.h"
 
 namespace zipdrop {
@@ -52,6 +53,27 @@ TEST(ProgramFolderTest, IsTheFolderHoldingTheRunningBinary) {
   std::filesystem::path self = std::filesystem::path(std::wstring(folder.begin(), folder.end())) /
                                L"zipdrop_tests.exe";
   EXPECT_TRUE(std::filesystem::exists(self)) << self;
+}
+
+class FolderOfModuleTest
+    : public ::testing::TestWithParam<std::pair<const wchar_t*, const wchar_t*>> {};
+
+TEST_P(FolderOfModuleTest, KeepsTheBackslashOnlyAtARoot) {
+  EXPECT_EQ(FolderOfModule(GetParam().first), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FolderOfModuleTest,
+    ::testing::Values(std::pair(LR"(C:\zd\zipdrop.exe)", LR"(C:\zd)"),
+                      std::pair(LR"(C:\zipdrop.exe)", LR"(C:\)"),
+                      std::pair(LR"(\\?\C:\zipdrop.exe)", LR"(\\?\C:\)"),
+                      std::pair(LR"(\\?\C:\zd\zipdrop.exe)", LR"(\\?\C:\zd)"),
+                      std::pair(LR"(\\?\Volume{1b3}\zipdrop.exe)", LR"(\\?\Volume{1b3}\)"),
+                      std::pair(LR"(\\?\UNC\host\share\zd.exe)", LR"(\\?\UNC\host\share)"),
+                      std::pair(LR"(\\host\share\zipdrop.exe)", LR"(\\host\share)")));
+
+TEST(ModulePathTest, APathWithoutFolderHasNoProgramFolder) {
+  EXPECT_THROW(FolderOfModule(L"zipdrop.exe"), PlatformError);
 }
 
 TEST(ShowMessageTest, RefusesAnIconCodeItDoesNotKnow) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace zipdrop {
 
@@ -18,6 +19,7 @@ namespace {
 
 std::atomic<bool> forceComponentWalk{false};
 std::atomic<bool> forceLinkThenUnlink{false};
+std::atomic<bool> forceNamedTemporary{false};
 
 // Restores errno across a cleanup call, so that a failure's cause survives its clean-up.
 class ErrnoKeeper {
@@ -86,6 +88,7 @@ bool NextRandom(std::uint64_t& value) {
 void ForceFallbacks(Fallbacks fallbacks) {
   forceComponentWalk = fallbacks.componentWalk;
   forceLinkThenUnlink = fallbacks.linkThenUnlink;
+  forceNamedTemporary = fallbacks.namedTemporary;
 }
 
 UniqueFd OpenBeneath(int dirFd, std::string_view relativePath, int flags, mode_t mode) {
@@ -110,7 +113,22 @@ bool NameExists(int dirFd, const std::string& name) {
   return fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
+// EOPNOTSUPP is a file system without O_TMPFILE; EISDIR and EINVAL are kernels that predate it.
 TemporaryFile::TemporaryFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
+  if (!forceNamedTemporary) {
+    if (CreateUnnamed(mode)) return;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return;
+  }
+  CreateNamed(mode);
+}
+
+bool TemporaryFile::CreateUnnamed(mode_t mode) {
+  fd_ = UniqueFd(openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  created_ = fd_.Valid();
+  return created_;
+}
+
+void TemporaryFile::CreateNamed(mode_t mode) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::uint64_t random = 0;
@@ -123,7 +141,7 @@ TemporaryFile::TemporaryFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
     // O_EXCL makes the create fail rather than open whatever already has the name, a symlink
     // planted there included.
     int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    fd_ = UniqueFd(openat(dirFd, name_.c_str(), flags, mode));
+    fd_ = UniqueFd(openat(dirFd_, name_.c_str(), flags, mode));
     created_ = fd_.Valid();
     if (created_ || errno != EEXIST) return;
   }
@@ -131,13 +149,41 @@ TemporaryFile::TemporaryFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
 
 TemporaryFile::~TemporaryFile() {
   fd_.Reset();
-  if (created_ && !published_) {
+  if (created_ && !published_ && !name_.empty()) {
     ErrnoKeeper keep;
     unlinkat(dirFd_, name_.c_str(), 0);
   }
 }
 
 bool TemporaryFile::Publish(const std::string& finalName) {
+  bool published = name_.empty() ? PublishUnnamed(finalName) : PublishNamed(finalName);
+  published_ = published;
+  return published;
+}
+
+// linkat names the file and, like every link, never replaces a name that exists (EEXIST). It
+// reaches an unnamed file through /proc; AT_EMPTY_PATH, which needs no /proc, is allowed only to
+// processes with CAP_DAC_READ_SEARCH. The file is closed once named, since a delayed write error
+// (NFS, quotas) shows only then: the name is taken back if it does.
+bool TemporaryFile::PublishUnnamed(const std::string& finalName) {
+  struct stat own;
+  if (fstat(fd_.Get(), &own) != 0) return false;
+  std::string procPath = "/proc/self/fd/" + std::to_string(fd_.Get());
+  if (linkat(AT_FDCWD, procPath.c_str(), dirFd_, finalName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (errno != ENOENT) return false;
+    if (linkat(fd_.Get(), "", dirFd_, finalName.c_str(), AT_EMPTY_PATH) != 0) return false;
+  }
+  if (close(fd_.Release()) == 0) return true;
+  ErrnoKeeper keep;
+  struct stat named;
+  if (fstatat(dirFd_, finalName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == own.st_dev && named.st_ino == own.st_ino) {
+    unlinkat(dirFd_, finalName.c_str(), 0);
+  }
+  return false;
+}
+
+bool TemporaryFile::PublishNamed(const std::string& finalName) {
   if (close(fd_.Release()) != 0) return false;  // A delayed write error (NFS, quotas) shows here.
   bool renamed = false;
   if (!forceLinkThenUnlink) {
@@ -150,7 +196,6 @@ bool TemporaryFile::Publish(const std::string& finalName) {
     if (linkat(dirFd_, name_.c_str(), dirFd_, finalName.c_str(), 0) != 0) return false;
     unlinkat(dirFd_, name_.c_str(), 0);
   }
-  published_ = true;
   return true;
 }
 

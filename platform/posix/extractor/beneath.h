@@ -16,6 +16,7 @@ namespace zipdrop {
 struct Fallbacks {
   bool componentWalk = false;  // Walk paths with openat(O_NOFOLLOW), as without openat2.
   bool linkThenUnlink = false;  // Publish with linkat + unlinkat, as without RENAME_NOREPLACE.
+  bool namedTemporary = false;  // Write under a hidden name, as where O_TMPFILE is refused.
 };
 void ForceFallbacks(Fallbacks fallbacks);
 
@@ -32,8 +33,11 @@ UniqueFd OpenOrCreateFolder(int parentFd, const std::string& name, mode_t mode, 
 /// True when something (a file, folder or symlink, even a dangling one) has the name in dirFd.
 bool NameExists(int dirFd, const std::string& name);
 
-/// A new, empty file under a hidden temporary name in a folder, removed again when dropped
-/// unless Publish gave it its final name. A file appears under its real name whole or not at all.
+/// A new, empty file in a folder that gets its final name only from Publish: a file appears under
+/// its real name whole or not at all. Where the file system allows it, the file has no name at
+/// all until then (O_TMPFILE), so that not even a killed process or a power cut leaves a fragment.
+/// Elsewhere (vfat, exFAT, some network file systems) it has a hidden temporary name, removed
+/// again when the file is dropped unpublished.
 class TemporaryFile {
  public:
   /// Creates the file with mode (under the umask). Fails with errno set: check Valid().
@@ -50,8 +54,13 @@ class TemporaryFile {
   bool Publish(const std::string& finalName);
 
  private:
+  bool CreateUnnamed(mode_t mode);
+  void CreateNamed(mode_t mode);
+  bool PublishUnnamed(const std::string& finalName);
+  bool PublishNamed(const std::string& finalName);
+
   int dirFd_;
-  std::string name_;
+  std::string name_;  // Empty while the file has no name.
   UniqueFd fd_;
   bool created_ = false;
   bool published_ = false;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/extractor/beneath.h"
@@ -59,14 +60,16 @@ std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, 
   return std::nullopt;
 }
 
-// Writes all the bytes, however many calls the file system takes.
-std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count) {
+// Writes all the bytes, however many calls the file system takes, and counts them as written.
+std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count,
+                                   ExtractionProgress* progress) {
   for (std::size_t done = 0; done < count;) {
     ssize_t written = write(fd, bytes + done, count - done);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) return ReasonForPathError(errno);
     if (written == 0) return SkipReason::kWriteFailed;
     done += static_cast<std::size_t>(written);
+    if (progress) progress->AddWritten(static_cast<std::uint64_t>(written));
   }
   return std::nullopt;
 }
@@ -74,16 +77,22 @@ std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count)
 // Copies the entry's data into the file block by block, so memory stays bounded whatever the
 // entry's size, and stops as soon as the data outgrows the size the archive declared: a header
 // that understates a size must not let an entry fill the disk.
-std::optional<SkipReason> CopyData(EntryData& data, int fd, std::optional<std::uint64_t> limit,
+std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttributes& attributes,
                                    std::span<char> buffer) {
+  const std::optional<std::uint64_t>& limit = attributes.declaredSize;
   std::uint64_t total = 0;
   for (;;) {
+    // A large entry takes long to write, and a user who cancelled must not wait for it.
+    if (attributes.progress && attributes.progress->Cancelled()) return SkipReason::kCancelled;
     std::ptrdiff_t count = data.Read(buffer.data(), buffer.size());
     if (count < 0) return SkipReason::kUnreadableData;
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count))) return reason;
+    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count),
+                               attributes.progress)) {
+      return reason;
+    }
   }
 }
 
@@ -133,7 +142,7 @@ std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& 
   if (NameExists(folder, name)) return SkipReason::kAlreadyExists;
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = CopyData(data, file.Fd(), attributes.declaredSize, buffer)) return reason;
+  if (auto reason = CopyData(data, file.Fd(), attributes, buffer)) return reason;
   return Finish(file, attributes, name);
 }
 
@@ -146,7 +155,9 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   // publishes the file refuses to replace anything.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = WriteAll(file.Fd(), content.data(), content.size())) return reason;
+  if (auto reason = WriteAll(file.Fd(), content.data(), content.size(), attributes.progress)) {
+    return reason;
+  }
   return Finish(file, attributes, path.components.back());
 }
 
@@ -160,30 +171,41 @@ bool MadeFolders::Take(const std::string& path) {
   return paths_.erase(path) > 0;
 }
 
-std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
-                                           mode_t permissions, bool& created, MadeFolders& made) {
+FolderEntryOutcome WriteFolderEntry(int destinationFd, const EntryPath& path, mode_t permissions,
+                                    MadeFolders& made) {
   UniqueFd folder;
-  created = false;
-  if (auto reason = OpenFolders(destinationFd, path, path.components.size(),
-                                PlainPermissions(permissions), folder, created, made, false)) {
-    return reason;
+  bool created = false;
+  if (auto reason = OpenFolders(destinationFd, path, path.components.size(), kImplicitFolderMode,
+                                folder, created, made, false)) {
+    return {reason, std::nullopt};
   }
   // A folder made on the way to a file that came first, here or in another worker, is still this
-  // entry's: it takes the entry's permissions. It was made with 0777 under the umask, so masking
-  // with its own mode applies the umask without reading it, which would race with other threads.
-  if (!created && made.Take(path.Joined())) {
-    struct stat status;
-    if (fstat(folder.Get(), &status) == 0) {
-      fchmod(folder.Get(), PlainPermissions(permissions) & status.st_mode & 0777);
-    }
-    created = true;
-  }
-  return std::nullopt;
+  // entry's. Every folder this run makes starts as 0777 under the umask, so masking with its own
+  // mode applies the umask without reading it, which would race with other threads.
+  if (!created && !made.Take(path.Joined())) return {};
+  struct stat status;
+  if (fstat(folder.Get(), &status) != 0) return {};
+  return {std::nullopt, PlainPermissions(permissions) & status.st_mode & 0777};
 }
 
-void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime) {
-  UniqueFd folder = OpenBeneath(destinationFd, relativePath, O_RDONLY | O_DIRECTORY);
-  if (folder.Valid()) SetTime(folder.Get(), mtime);
+namespace {
+
+std::size_t Depth(const std::string& path) {
+  return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
+
+}  // namespace
+
+void FinishFolders(int destinationFd, std::vector<FolderFinish> folders) {
+  std::stable_sort(folders.begin(), folders.end(), [](const FolderFinish& a, const FolderFinish& b) {
+    return Depth(a.path) > Depth(b.path);
+  });
+  for (const FolderFinish& finish : folders) {
+    UniqueFd folder = OpenBeneath(destinationFd, finish.path, O_RDONLY | O_DIRECTORY);
+    if (!folder.Valid()) continue;
+    SetTime(folder.Get(), finish.mtime);
+    fchmod(folder.Get(), finish.permissions);
+  }
 }
 
 }  // namespace zipdrop

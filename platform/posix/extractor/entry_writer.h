@@ -11,8 +11,10 @@
 #include <span>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
 #include "platform/posix/unique_fd.h"
 
@@ -32,6 +34,7 @@ struct EntryAttributes {
   mode_t permissions = 0;  // Only the 0777 bits are used; the umask applies on top.
   std::optional<timespec> mtime;
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
+  ExtractionProgress* progress = nullptr;     // Counts the bytes written, when given.
 };
 
 /// The folders this run created on the way to files, before (or without) their own entry. A folder
@@ -81,14 +84,31 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
                                            const EntryAttributes& attributes,
                                            std::span<const char> content);
 
-/// Creates the folder at path (and the folders on the way), or merges into it when it exists.
-/// created tells whether the folder itself was made by this run: by this call, or on the way to
-/// a file (then it takes the permissions now).
-std::optional<SkipReason> WriteFolderEntry(int destinationFd, const EntryPath& path,
-                                           mode_t permissions, bool& created, MadeFolders& made);
+/// What writing a folder entry did.
+struct FolderEntryOutcome {
+  std::optional<SkipReason> skipped;
+  /// Set when the folder is the entry's own, made by this run (by this call, or earlier on the
+  /// way to a file): the permissions it takes once everything inside it is written, within what
+  /// the entry and the umask allow.
+  std::optional<mode_t> finalPermissions;
+};
 
-/// Sets a folder's modification time, opening it without following links. Failures are ignored:
-/// a time is not worth more than the content already written.
-void SetFolderTime(int destinationFd, const std::string& relativePath, const timespec& mtime);
+/// Creates the folder at path (and the folders on the way), or merges into it when it exists.
+/// The folder is made open to its owner, so that the entries inside it can be written even when
+/// the archive gives it a mode such as 0500; FinishFolder applies its own mode afterwards.
+FolderEntryOutcome WriteFolderEntry(int destinationFd, const EntryPath& path, mode_t permissions,
+                                    MadeFolders& made);
+
+/// What a folder made by this run takes once nothing more is written into it.
+struct FolderFinish {
+  std::string path;  // Relative to the destination.
+  std::optional<timespec> mtime;
+  mode_t permissions;
+};
+
+/// Gives the folders their times and modes, the deepest first, so that a folder that loses its
+/// write or search permission has nothing left to be done inside it. Failures are ignored: a
+/// time or a mode is not worth more than the content already written.
+void FinishFolders(int destinationFd, std::vector<FolderFinish> folders);
 
 }  // namespace zipdrop

@@ -8,7 +8,6 @@ namespace zipdrop {
 
 namespace {
 
-constexpr std::size_t kNamesKept = 3;
 
 ExtractionReport::Skipped& EntryFor(std::vector<ExtractionReport::Skipped>& skipped,
                                     SkipReason reason) {

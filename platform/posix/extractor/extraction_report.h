@@ -2,6 +2,7 @@
 // one extraction. Every part of the extractor speaks it; none of them needs the entry point.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ enum class SkipReason {
   kNamesDisagree,   // Kept for reports of older runs; names now come from the central directory.
   kWriteFailed,     // The file system refused for another reason.
   kDiskFull,        // No space was left: this entry and every later one, not attempted.
+  kCancelled,       // The user cancelled the extraction while this entry was being written.
   kArchiveDamaged,  // The archive could not be read past this point; these entries are lost.
 };
 
@@ -41,8 +43,11 @@ struct Refusal {
   std::uint64_t bytesFree = 0;
 };
 
+/// How many names of each reason a report keeps: enough for a list of what was left out.
+inline constexpr std::size_t kNamesKept = 20;
+
 /// What one extraction did. Kept bounded whatever the number of entries: the reasons are counted,
-/// and only the first few names of each are kept for the summary.
+/// and only the first names of each are kept.
 struct ExtractionReport {
   struct Skipped {
     SkipReason reason;

@@ -44,11 +44,27 @@ std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
   return std::nullopt;
 }
 
+// A streamed entry's data that ends early once the work is to stop (an interrupt, or the user's
+// Cancel), so that the run does not first finish a large entry. The unfinished file is then
+// dropped unpublished.
+class StoppableData : public EntryData {
+ public:
+  StoppableData(EntryData& data, const SharedExtraction& shared) : data_(data), shared_(shared) {}
+  std::ptrdiff_t Read(char* buffer, std::size_t size) override {
+    if (shared_.queue.Stopped() || (shared_.progress && shared_.progress->Cancelled())) return -1;
+    return data_.Read(buffer, size);
+  }
+
+ private:
+  EntryData& data_;
+  const SharedExtraction& shared_;
+};
+
 class Worker {
  public:
-  Worker(SharedExtraction& shared, std::vector<FolderTime>& times)
+  Worker(SharedExtraction& shared, std::vector<FolderFinish>& folders)
       : shared_(shared),
-        times_(times),
+        foldersMade_(folders),
         inMemory_(shared.archiveFd),
         folders_(shared.destinationFd, shared.madeFolders),
         buffer_(kBlockSize) {}
@@ -67,7 +83,9 @@ class Worker {
   std::optional<SkipReason> WriteFile(const CentralEntry& entry, const EntryPath& path);
 
   SharedExtraction& shared_;
-  std::vector<FolderTime>& times_;
+  bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
+
+  std::vector<FolderFinish>& foldersMade_;
   InMemoryDecoder inMemory_;
   DecoderSet decoders_;
   FolderCache folders_;
@@ -80,7 +98,7 @@ void Worker::ExtractRange(std::size_t index) {
   RangeOutcome& outcome = shared_.outcomes[index];
   outcome.notAttemptedFrom = range.begin;
   for (std::size_t i = range.begin; i < range.end; ++i) {
-    if (shared_.queue.Stopped()) return;
+    if (shared_.queue.Stopped() || Cancelled()) return;
     if (!ExtractEntry(shared_.directory.entries[i], outcome.report)) return;
     outcome.notAttemptedFrom = i + 1;
   }
@@ -92,6 +110,10 @@ void Worker::ExtractRange(std::size_t index) {
 bool Worker::ExtractEntry(const CentralEntry& entry, ExtractionReport& report) {
   std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
   std::optional<SkipReason> reason = WriteEntry(entry, name, report);
+  // An entry cut short by an interrupt is not counted: the process ends by the signal. One cut
+  // short by Cancel is counted as cancelled.
+  if (shared_.queue.Reason() == StopReason::kInterrupted) return false;
+  if (reason && Cancelled()) reason = SkipReason::kCancelled;
   if (reason == SkipReason::kDiskFull) {
     shared_.queue.Stop(StopReason::kDiskFull);
     return false;
@@ -123,22 +145,20 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::str
 
 std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const EntryPath& path,
                                               ExtractionReport& report) {
-  bool created = false;
-  auto reason =
-      WriteFolderEntry(shared_.destinationFd, path, PermissionsOf(entry, EntryKind::kFolder),
-                       created, shared_.madeFolders);
-  if (created) {
+  FolderEntryOutcome folder = WriteFolderEntry(
+      shared_.destinationFd, path, PermissionsOf(entry, EntryKind::kFolder), shared_.madeFolders);
+  if (folder.finalPermissions) {
     ++report.foldersCreated;
-    if (auto mtime = ModificationTime(entry)) times_.push_back({path.Joined(), *mtime});
+    foldersMade_.push_back({path.Joined(), ModificationTime(entry), *folder.finalPermissions});
   }
-  return reason;
+  return folder.skipped;
 }
 
 // Entries that fit in memory are read and decoded whole; the others are streamed through the
 // decoder of their method, block by block.
 std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const EntryPath& path) {
   EntryAttributes attributes{PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry),
-                             entry.uncompressedSize};
+                             entry.uncompressedSize, shared_.progress};
   if (FitsInMemory(entry, shared_.inMemoryLimit)) {
     std::optional<std::span<const char>> content = inMemory_.Decode(entry);
     if (!content) return SkipReason::kUnreadableData;
@@ -149,16 +169,19 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
   if (entry.uncompressedSize >= shared_.readAheadSize) {
     ReadAhead ahead(stream, buffer_.size());
-    return WriteFileEntry(folders_, path, attributes, ahead, buffer_);
+    StoppableData data(ahead, shared_);
+    return WriteFileEntry(folders_, path, attributes, data, buffer_);
   }
-  return WriteFileEntry(folders_, path, attributes, stream, buffer_);
+  StoppableData data(stream, shared_);
+  return WriteFileEntry(folders_, path, attributes, data, buffer_);
 }
 
 }  // namespace
 
 SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
                                    int destinationFd, std::vector<EntryRange> ranges,
-                                   std::uint64_t inMemoryLimit, std::uint64_t readAheadSize)
+                                   std::uint64_t inMemoryLimit, std::uint64_t readAheadSize,
+                                   ExtractionProgress* progress)
     : archiveFd(archiveFd),
       directory(directory),
       destinationFd(destinationFd),
@@ -166,14 +189,15 @@ SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& direct
       outcomes(this->ranges.size()),
       queue(this->ranges.size()),
       inMemoryLimit(inMemoryLimit),
-      readAheadSize(readAheadSize) {
+      readAheadSize(readAheadSize),
+      progress(progress) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }
 }
 
-void RunWorker(SharedExtraction& shared, std::vector<FolderTime>& times) {
-  Worker(shared, times).Run();
+void RunWorker(SharedExtraction& shared, std::vector<FolderFinish>& folders) {
+  Worker(shared, folders).Run();
 }
 
 }  // namespace zipdrop

@@ -5,13 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
+#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
 
 namespace zipdrop {
@@ -23,20 +23,13 @@ struct RangeOutcome {
                                      // were. Set by the worker that claimed the range.
 };
 
-/// A folder made by this run. Its time is set only once every worker has finished, because
-/// writing into a folder moves its time and any worker may still write into it.
-struct FolderTime {
-  std::string path;
-  timespec mtime;
-};
-
 /// What the workers of one extraction share. Each range's outcome is written only by the worker
 /// that claimed the range.
 class SharedExtraction {
  public:
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
                    std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
-                   std::uint64_t readAheadSize);
+                   std::uint64_t readAheadSize, ExtractionProgress* progress);
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -47,9 +40,12 @@ class SharedExtraction {
   const std::uint64_t inMemoryLimit;
   const std::uint64_t readAheadSize;  // Streamed entries this large take a second thread.
   MadeFolders madeFolders;
+  ExtractionProgress* progress;  // May be null.
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.
-void RunWorker(SharedExtraction& shared, std::vector<FolderTime>& times);
+/// The folders it made are added to `folders`, to be finished once every worker has: writing into
+/// a folder moves its time, and any worker may still write into it.
+void RunWorker(SharedExtraction& shared, std::vector<FolderFinish>& folders);
 
 }  // namespace zipdrop

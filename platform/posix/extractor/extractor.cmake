@@ -7,6 +7,8 @@ pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
 pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(LIBZSTD REQUIRED IMPORTED_TARGET libzstd)
+# nettle gives AES, PBKDF2 and HMAC-SHA1 for archives encrypted with WinZip's AES.
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 
 # zipdrop runs once per dropped file, so its start-up counts, and each shared library costs the
 # loader a fraction of a millisecond: the codecs' static archives are linked where Debian ships
@@ -62,4 +64,5 @@ endforeach()
 target_include_directories(zipdrop_extractor PUBLIC ${LIBDEFLATE_INCLUDE_DIRS}
                            ${LIBISAL_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS} ${LIBZSTD_INCLUDE_DIRS})
 target_link_libraries(zipdrop_extractor PUBLIC ${zipdrop_deflate} ${zipdrop_isal} ${zipdrop_lzma}
-                      ${zipdrop_zstd} ${zipdrop_bz2} Threads::Threads zipdrop_posix_error)
+                      ${zipdrop_zstd} ${zipdrop_bz2} PkgConfig::NETTLE Threads::Threads
+                      zipdrop_posix_error)

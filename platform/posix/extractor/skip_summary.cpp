@@ -1,13 +1,12 @@
 // The summary of skipped entries that the user reads on standard error.
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string>
 
-#include "platform/posix/extractor/extraction_report.h"
+#include "platform/posix/extractor/skip_summary.h"
 
 namespace zipdrop {
-
-namespace {
 
 const char* DescribeReason(SkipReason reason) {
   switch (reason) {
@@ -39,24 +38,32 @@ const char* DescribeReason(SkipReason reason) {
       return "書き込みの失敗";
     case SkipReason::kDiskFull:
       return "ディスクの空き容量不足 (以降は展開を中止)";
+    case SkipReason::kCancelled:
+      return "展開の取り消し";
     case SkipReason::kArchiveDamaged:
-      return "アーカイブが壊れていて以降を読めない";
+      return "アーカイブが壊れていて読めない";
   }
   return "不明な理由";
 }
 
+namespace {
+
+// A line names a few entries; the report keeps more for a list of its own.
+constexpr std::size_t kNamesPerLine = 5;
+
 std::string DescribeLine(const ExtractionReport::Skipped& skipped) {
   std::string line = "  " + std::string(DescribeReason(skipped.reason)) + ": " +
                      std::to_string(skipped.count) + " 件";
-  if (!skipped.names.empty()) {
+  std::size_t shown = std::min(skipped.names.size(), kNamesPerLine);
+  if (shown > 0) {
     line += " (";
-    for (size_t i = 0; i < skipped.names.size(); ++i) {
-      line += (i > 0 ? ", " : "") + skipped.names[i];
-    }
-    line += skipped.count > skipped.names.size() ? ", …)" : ")";
+    for (size_t i = 0; i < shown; ++i) line += (i > 0 ? ", " : "") + skipped.names[i];
+    line += skipped.count > shown ? ", …)" : ")";
   }
   return line + "\n";
 }
+
+}  // namespace
 
 // Sizes as the Windows Explorer shows them: binary units with the Western abbreviations.
 std::string DescribeSize(std::uint64_t bytes) {
@@ -70,27 +77,23 @@ std::string DescribeSize(std::uint64_t bytes) {
   return text;
 }
 
-std::string DescribeRefusal(const Refusal& refusal) {
-  std::string text = "zipdrop: アーカイブを展開しませんでした: ";
+std::string DescribeRefusalReason(const Refusal& refusal) {
   switch (refusal.reason) {
     case RefusalReason::kOverlappingEntries:
-      text += "項目どうしがデータを共有している (zip 爆弾の形)";
-      break;
+      return "項目どうしがデータを共有している (zip 爆弾の形)";
     case RefusalReason::kMissingLocalHeader:
-      text += "項目の指す位置にヘッダーがない (壊れたアーカイブ)";
-      break;
+      return "項目の指す位置にヘッダーがない (壊れたアーカイブ)";
     case RefusalReason::kNotEnoughSpace:
-      text += "展開に " + DescribeSize(refusal.bytesNeeded) + " 必要ですが、空きは " +
-              DescribeSize(refusal.bytesFree) + " しかありません";
-      break;
+      return "展開に " + DescribeSize(refusal.bytesNeeded) + " 必要ですが、空きは " +
+             DescribeSize(refusal.bytesFree) + " しかありません";
   }
-  return text + "\n";
+  return "不明な理由";
 }
 
-}  // namespace
-
 std::string DescribeSkipped(const ExtractionReport& report) {
-  if (report.refusal) return DescribeRefusal(*report.refusal);
+  if (report.refusal) {
+    return "zipdrop: アーカイブを展開しませんでした: " + DescribeRefusalReason(*report.refusal) + "\n";
+  }
   std::uint64_t total = 0;
   for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
   if (total == 0) return "";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -17,7 +18,10 @@
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
+#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_worker.h"
+#include "platform/posix/extractor/interrupt_watch.h"
+#include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
 
@@ -25,16 +29,15 @@ namespace zipdrop {
 
 namespace {
 
-constexpr std::size_t kNamesKept = 3;
-
-// After a full disk stopped the work, every entry not attempted is counted as not extracted.
-void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
+// After a full disk or damage stopped the work, every entry not attempted is counted as not
+// extracted, and named while the list has room.
+void CountNotAttempted(const SharedExtraction& shared, SkipReason reason,
+                       ExtractionReport& report) {
   for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
     for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
-      bool named = report.SkippedFor(SkipReason::kDiskFull) < kNamesKept;
+      bool named = report.SkippedFor(reason) < kNamesKept;
       const CentralEntry& entry = shared.directory.entries[i];
-      report.Skip(SkipReason::kDiskFull,
-                  named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
+      report.Skip(reason, named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
     }
   }
 }
@@ -44,12 +47,17 @@ void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report)
 ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   ExtractionReport report;
   for (const RangeOutcome& outcome : shared.outcomes) report.Merge(outcome.report);
-  if (shared.queue.Reason() == StopReason::kDiskFull) CountNotAttempted(shared, report);
+  if (shared.queue.Reason() == StopReason::kDiskFull) {
+    CountNotAttempted(shared, SkipReason::kDiskFull, report);
+  }
+  if (shared.queue.Reason() == StopReason::kDamaged) {
+    CountNotAttempted(shared, SkipReason::kArchiveDamaged, report);
+  }
   return report;
 }
 
 // Entries lost with the damaged part of an archive are reported as one, named when the local
-// header of the first one could still be read.
+// header of the first one could still be read: how many there were cannot be known.
 void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
   if (!directory.damaged) return;
   std::string name =
@@ -59,7 +67,7 @@ void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
 
 // Runs the extra workers on threads of their own and the first one on this thread. An exception
 // in a worker is carried over to this thread once all have finished.
-void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderTime>>& times) {
+void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderFinish>>& times) {
   std::vector<std::exception_ptr> failures(times.size());
   {
     std::vector<std::jthread> threads;
@@ -80,19 +88,13 @@ void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderTime>>& 
   }
 }
 
-// Folder times are set last, once nothing more is written into any folder.
-void ApplyFolderTimes(int destinationFd, const std::vector<std::vector<FolderTime>>& times) {
-  for (const std::vector<FolderTime>& list : times) {
-    for (const FolderTime& folder : list) SetFolderTime(destinationFd, folder.path, folder.mtime);
+// Folder times and modes are set last, once nothing more is written into any folder.
+void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>& made) {
+  std::vector<FolderFinish> all;
+  for (std::vector<FolderFinish>& list : made) {
+    all.insert(all.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   }
-}
-
-// DOS times are local times, turned into time_t with mktime. With TZ unset, glibc's mktime checks
-// /etc/localtime again on every call, inside a lock that all threads share, and the workers spent
-// more time waiting on each other there than writing. Naming the same default zone explicitly
-// lets glibc load it once. Done before any worker starts, as setenv is not thread-safe.
-void PinTimeZone() {
-  if (getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+  FinishFolders(destinationFd, std::move(all));
 }
 
 std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -170,14 +172,20 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   ExtractionReport refused;
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal) return refused;
-  PinTimeZone();
+  if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
+  PinDefaultTimeZone();
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
                           PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
-                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX);
-  std::vector<std::vector<FolderTime>> times(workers);
-  RunWorkers(shared, times);
-  ApplyFolderTimes(destination.Get(), times);
+                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress);
+  std::vector<std::vector<FolderFinish>> folders(workers);
+  {
+    InterruptWatch interrupts([&shared] { shared.queue.Stop(StopReason::kInterrupted); });
+    RunWorkers(shared, folders);
+    // Every temporary file is gone by now: the workers dropped theirs as they stopped.
+    interrupts.EndIfInterrupted();
+  }
+  FinishAllFolders(destination.Get(), folders);
   ExtractionReport report = MergeOutcomes(shared);
   ReportDamage(directory, report);
   return report;

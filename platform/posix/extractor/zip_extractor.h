@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
 
 namespace zipdrop {
@@ -26,6 +27,8 @@ struct ExtractionTuning {
                                                    // entries this large are decoded a block
                                                    // ahead on a second thread; for smaller ones
                                                    // the thread costs more than it saves.
+  ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
+                                           // the user's Cancel to the workers.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws

@@ -1,0 +1,21 @@
+// The words for what an extraction left out, shared by the summary on standard error and the
+// report dialog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/posix/extractor/extraction_report.h"
+
+namespace zipdrop {
+
+/// Why entries were skipped, in a few Japanese words.
+const char* DescribeReason(SkipReason reason);
+
+/// Why the whole archive was refused, in Japanese.
+std::string DescribeRefusalReason(const Refusal& refusal);
+
+/// A size as the Windows Explorer shows it, e.g. "512 バイト" or "1.5 MB".
+std::string DescribeSize(std::uint64_t bytes);
+
+}  // namespace zipdrop

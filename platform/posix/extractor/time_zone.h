@@ -1,0 +1,17 @@
+// The time zone the extractor needs for DOS times, kept to itself.
+#pragma once
+
+namespace zipdrop {
+
+/// Sets TZ to the system's default zone when it is unset. DOS times are local times, turned into
+/// time_t with mktime; with TZ unset, glibc's mktime checks /etc/localtime again on every call,
+/// inside a lock that every thread shares, and the workers spent more time waiting on each other
+/// there than writing. Naming the same zone lets glibc load it once. Call it before any worker
+/// starts, as setenv is not thread-safe.
+void PinDefaultTimeZone();
+
+/// The environment entry that PinDefaultTimeZone added, or nullptr when it added none. Programs
+/// started later must not get it: they get the environment the program was given.
+const char* PinnedTimeZoneEntry();
+
+}  // namespace zipdrop

@@ -1,0 +1,203 @@
+#include "platform/posix/progress_display.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "platform/platform_services.h"
+#include "platform/posix/display_check.h"
+#include "platform/posix/process_spawn.h"
+#include "platform/posix/program_search.h"
+#include "platform/posix/extractor/skip_summary.h"
+
+namespace zipdrop {
+
+namespace {
+
+constexpr std::chrono::milliseconds kRedrawInterval{250};
+constexpr int kBarWidth = 20;
+
+// zenity reads its --text as Pango markup with backslash escapes; an archive's name is neither.
+std::string AsLiteralMarkup(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\\': out += "\\\\"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// An archive may understate its sizes, so the count can pass the total.
+int Percent(std::uint64_t written, std::uint64_t total) {
+  if (total == 0) return 0;
+  return static_cast<int>(std::min(100.0L, written * 100.0L / total));
+}
+
+void WriteText(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    ssize_t count = write(fd, text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;  // A terminal that is gone is nothing to stop the extraction for.
+    done += static_cast<std::size_t>(count);
+  }
+}
+
+// Shows a path below the working directory relative to it, as a user at a terminal typed it.
+std::string AsTyped(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::path here = std::filesystem::current_path(error);
+  if (error) return path.string();
+  std::filesystem::path relative = path.lexically_relative(here);
+  if (relative.empty() || *relative.begin() == "..") return path.string();
+  return relative.string();
+}
+
+}  // namespace
+
+std::string ProgressLine(const std::string& archiveName, std::uint64_t written,
+                         std::uint64_t total, double seconds) {
+  std::string line = archiveName;
+  if (total > 0) {
+    int percent = Percent(written, total);
+    int filled = percent * kBarWidth / 100;
+    line += "  " + std::to_string(percent) + "% [" + std::string(filled, '#') +
+            std::string(kBarWidth - filled, '.') + "]  " + DescribeSize(written) + " / " +
+            DescribeSize(total);
+  } else {
+    line += "  " + DescribeSize(written);
+  }
+  if (seconds > 0) {
+    line += "  " + DescribeSize(static_cast<std::uint64_t>(written / seconds)) + "/s";
+  }
+  return line;
+}
+
+std::string ClosingLine(std::uint64_t filesWritten, const std::string& folder) {
+  return std::to_string(filesWritten) + " 件を展開しました → " + folder;
+}
+
+ProgressDisplay::ProgressDisplay(ExtractionProgress& progress, ProgressSettings settings)
+    : progress_(progress), settings_(std::move(settings)), thread_([this] { Run(); }) {}
+
+ProgressDisplay::~ProgressDisplay() { Stop(); }
+
+void ProgressDisplay::Finish(std::uint64_t filesWritten) {
+  Stop();
+  if (!isatty(settings_.terminalFd)) return;
+  std::string line = ClosingLine(filesWritten, FolderShown());
+  if (progress_.Cancelled()) line = "取り消しました: " + line;
+  WriteText(settings_.terminalFd, line + "\n");
+}
+
+void ProgressDisplay::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+// True once the display is to stop.
+bool ProgressDisplay::WaitFor(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mutex_);
+  return wake_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+void ProgressDisplay::Run() {
+  if (WaitFor(settings_.delay)) return;
+  mode_ = OpenWindow() ? Mode::kWindow : Choose();
+  while (mode_ != Mode::kNone) {
+    if (mode_ == Mode::kWindow && !UpdateWindow()) mode_ = Choose();
+    if (mode_ == Mode::kTerminal) DrawLine();
+    if (WaitFor(kRedrawInterval)) break;
+  }
+  if (mode_ == Mode::kWindow) CloseWindow();
+  if (mode_ == Mode::kTerminal) WriteText(settings_.terminalFd, "\r\x1b[K");
+}
+
+// Where the progress goes when there is no window: a terminal, unless the user cancelled.
+ProgressDisplay::Mode ProgressDisplay::Choose() {
+  if (progress_.Cancelled() || !isatty(settings_.terminalFd)) return Mode::kNone;
+  return Mode::kTerminal;
+}
+
+bool ProgressDisplay::OpenWindow() {
+  if (!DisplayAnswers()) return false;
+  std::optional<std::string> zenity = FindTrustedProgram("zenity", settings_.destination);
+  if (!zenity) return false;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  UniqueFd ours(ends[0]), theirs(ends[1]);
+  // --auto-close makes zenity close when its input ends, so the window goes with us even when we
+  // are killed; we never send 100, which would close it too.
+  std::vector<std::string> command = {
+      "zenity", "--progress", "--auto-close", "--title=展開しています", "--width=420",
+      "--time-remaining", "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています",
+      "--percentage=0"};
+  try {
+    window_ = SpawnProgramReading(*zenity, command, theirs.Get());
+  } catch (const PlatformError&) {
+    return false;
+  }
+  windowInput_ = std::move(ours);
+  return true;
+}
+
+// Sends the percentage; false once the window has gone. zenity ends with status 1 when the user
+// presses Cancel or closes the window; any other end means it failed or lost its input, and the
+// user has not asked for anything.
+bool ProgressDisplay::UpdateWindow() {
+  int status = 0;
+  if (waitpid(window_, &status, WNOHANG) == window_) {
+    window_ = -1;
+    windowInput_.Reset();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 1) progress_.Cancel();
+    return false;
+  }
+  // zenity takes 100 as the end, so the window shows it only once the run has ended.
+  int percent = std::min(99, Percent(progress_.Written(), progress_.DeclaredTotal()));
+  std::string line = std::to_string(percent) + "\n";
+  // A window too busy to read must not hold the extraction up, so the line may be dropped.
+  send(windowInput_.Get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return true;
+}
+
+void ProgressDisplay::CloseWindow() {
+  windowInput_.Reset();
+  kill(window_, SIGTERM);
+  int status = 0;
+  while (waitpid(window_, &status, 0) < 0 && errno == EINTR) {
+  }
+  window_ = -1;
+}
+
+void ProgressDisplay::DrawLine() {
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::string line =
+      ProgressLine(settings_.archiveName, progress_.Written(), progress_.DeclaredTotal(), seconds);
+  WriteText(settings_.terminalFd, "\r" + line + "\x1b[K");
+}
+
+// The folder named after the archive when the run made one, as the program then opens it;
+// otherwise the destination itself.
+std::string ProgressDisplay::FolderShown() const {
+  std::filesystem::path folder = settings_.destination;
+  std::string stem = settings_.archiveName.substr(0, settings_.archiveName.find('.'));
+  std::error_code error;
+  if (!stem.empty() && std::filesystem::is_directory(folder / stem, error)) folder /= stem;
+  return AsTyped(folder);
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# zipdrop on a Linux desktop, end to end: the real zenity on a virtual X server, each window found
+# by its title, and the launcher started the way GLib-based file managers start it.
+#   tests/posix/desktop_end_to_end.sh BUILD_FOLDER [SCREENSHOT_FOLDER]
+# BUILD_FOLDER holds zipdrop, zipdrop.desktop and zipdrop.png. Given a screenshot folder, each
+# window is also saved there as a PNG (the README's pictures come from here).
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+shots=${2:+$(mkdir -p "$2" && cd "$2" && pwd)}
+work=$(mktemp -d /tmp/zipdrop-desktop-XXXXXX)
+started=()
+cleanup() {
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+check() {
+  local name=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name" >&2
+  fi
+}
+
+# A display of our own; Xvfb picks a free number and tells it through descriptor 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+started+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+unset WAYLAND_DISPLAY
+export LANG=C.UTF-8 HOME="$work" TEMP="$work/temp" PATH="$work/bin:/usr/bin:/bin"
+mkdir -p "$work/temp" "$work/bin" "$work/app"
+# The opener records what it was asked to open.
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened"\n' "$work" >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+cp "$build/zipdrop" "$build/zipdrop.desktop" "$build/zipdrop.png" "$work/app/"
+
+# make_zip ARCHIVE [NAME=CONTENT | NAME@LINK | COUNT*SIZE | NAME+GIB (zeros, deflated)]...
+make_zip() {
+  /usr/bin/python3 - "$@" <<'PYTHON'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    for spec in sys.argv[2:]:
+        if "+" in spec:
+            name, gib = spec.split("+")
+            with z.open(name, "w", force_zip64=True) as entry:
+                for _ in range(16 * int(gib)):
+                    entry.write(bytes(64 << 20))
+        elif "*" in spec:
+            count, size = map(int, spec.split("*"))
+            for i in range(count):
+                z.writestr("many/d%03d/f%05d.txt" % (i // 1000, i), "x" * size)
+        elif "@" in spec:
+            name, target = spec.split("@")
+            info = zipfile.ZipInfo(name)
+            info.external_attr = 0o120777 << 16
+            z.writestr(info, target)
+        else:
+            name, content = spec.split("=")
+            z.writestr(name, content)
+PYTHON
+}
+
+# Starts zipdrop from the program folder; its exit status lands in $work/status.
+start() {
+  rm -f "$work/status"
+  # set -e must not end the subshell before it records a status other than 0.
+  (set +e; "$work/app/zipdrop" "$@" 2>"$work/stderr"; echo $? >"$work/status") &
+  started+=($!)
+}
+finished() {
+  for _ in $(seq 600); do [ -s "$work/status" ] && return 0; sleep 0.1; done
+  return 1
+}
+window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+shot() { if [ -n "$shots" ]; then import -window "$1" "$shots/$2.png"; fi; }
+press() { xdotool windowfocus --sync "$1" key "$2"; }
+status_is() { finished && [ "$(cat "$work/status")" = "$1" ]; }
+
+make_zip "$work/a.zip" "a/1.txt=one"
+
+# The usage box and the error box.
+start
+id=$(window 使い方) || true
+check "usage box shown" [ -n "$id" ]
+shot "$id" usage && press "$id" Return
+check "usage box closes the run" status_is 0
+
+start "$work/notes.txt"
+id=$(window エラー) || true
+check "error box shown" [ -n "$id" ]
+shot "$id" error && press "$id" Return
+check "error box closes the run" status_is 2
+
+# What was left out is listed in one dialog once the run is over; the folder is opened after it.
+mkdir -p "$work/app/report"
+echo mine >"$work/app/report/はじめに.txt"
+make_zip "$work/report.zip" "report/はじめに.txt=theirs" "report/new.txt=new" "../outside.txt=x" \
+  "report/link@/etc/passwd"
+rm -f "$work/opened"
+start "$work/report.zip"
+id=$(window 展開されなかったファイル) || true
+check "report shown" [ -n "$id" ]
+check "report is shown before the folder opens" [ ! -e "$work/opened" ]
+shot "$id" report && press "$id" Return
+check "report run ends" status_is 1
+check "report leaves what was there" [ "$(cat "$work/app/report/はじめに.txt")" = mine ]
+check "report run extracts the rest" [ "$(cat "$work/app/report/new.txt")" = new ]
+
+# A long extraction shows its progress; Cancel stops it with every file whole, and the run goes
+# on to open the folder.
+make_zip "$work/many.zip" "30000*200"
+rm -f "$work/opened"
+start "$work/many.zip"
+id=$(window 展開しています) || true
+check "progress window shown" [ -n "$id" ]
+sleep 1  # Lets the bar move before the picture is taken.
+shot "$id" progress && press "$id" Escape
+check "cancelled run ends" status_is 1
+written=$(find "$work/app/many" -type f | wc -l)
+check "cancel keeps finished files" [ "$written" -gt 0 ]
+check "cancel stops early" [ "$written" -lt 30000 ]
+check "cancel leaves no partial file" [ -z "$(find "$work/app/many" -type f ! -size 200c)" ]
+check "cancel leaves no temporary file" [ -z "$(find "$work/app/many" -name '.zipdrop-*')" ]
+check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
+
+# At a terminal the run ends with a line that says what was extracted where; the terminal is a
+# pseudo-terminal made by script(1).
+(cd "$work" && script -qec "'$work/app/zipdrop' '$work/a.zip'" /dev/null >"$work/terminal") || true
+check "terminal gets the closing line" grep -q "1 件を展開しました → app/a" "$work/terminal"
+
+# Cancel does not wait for a large entry to be written out: the file is dropped.
+make_zip "$work/huge.zip" "huge/zeros.bin+2"
+start "$work/huge.zip"
+id=$(window 展開しています) || true
+check "progress window shown for one large entry" [ -n "$id" ]
+press "$id" Escape
+check "run cancelled within an entry ends" status_is 1
+check "entry cancelled while written is dropped" [ -z "$(find "$work/app/huge" -type f)" ]
+
+# A display that has gone: the message is written to standard error instead.
+(DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
+check "gone display falls back to standard error" grep -q 使い方 "$work/stderr"
+
+# The launcher: valid, and it finds the program beside its own real location after the folder
+# is moved, and through a link to it; each dropped file is extracted in turn.
+check "launcher is valid" desktop-file-validate "$work/app/zipdrop.desktop"
+mv "$work/app" "$work/moved app"
+mkdir -p "$work/applications"
+ln -s "$work/moved app/zipdrop.desktop" "$work/applications/zipdrop.desktop"
+rm -rf "$work/moved app/a"
+make_zip "$work/b b.zip" "b/2.txt=two"
+make_zip "$work/c.zip" "c/3.txt=three"
+/usr/bin/python3 - "$work" <<'PYTHON'
+import sys
+import gi
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio
+work = sys.argv[1]
+moved = Gio.DesktopAppInfo.new_from_filename(work + "/moved app/zipdrop.desktop")
+moved.launch([Gio.File.new_for_path(work + "/a.zip"), Gio.File.new_for_path(work + "/b b.zip")], None)
+linked = Gio.DesktopAppInfo.new_from_filename(work + "/applications/zipdrop.desktop")
+linked.launch([Gio.File.new_for_path(work + "/c.zip")], None)
+PYTHON
+arrived() { for _ in $(seq 300); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
+check "launcher extracts the first file" arrived "$work/moved app/a/1.txt"
+check "launcher extracts the second file" arrived "$work/moved app/b/2.txt"
+check "linked launcher finds the program" arrived "$work/moved app/c/3.txt"
+
+echo "desktop: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,58 @@
+#include "platform/posix/display_check.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/posix/scratch_folder.h"
+
+namespace zipdrop {
+namespace {
+
+using testing::ListeningSocket;
+using testing::ScratchFolder;
+
+struct XDisplayCase {
+  const char* value;
+  std::optional<std::string> host;  // Nothing when the value names no display.
+  int number;
+};
+
+class ParseXDisplayTest : public ::testing::TestWithParam<XDisplayCase> {};
+
+TEST_P(ParseXDisplayTest, FindsHostAndNumber) {
+  std::optional<XDisplayAddress> address = ParseXDisplay(GetParam().value);
+  ASSERT_EQ(address.has_value(), GetParam().host.has_value());
+  if (!address) return;
+  EXPECT_EQ(address->host, *GetParam().host);
+  EXPECT_EQ(address->number, GetParam().number);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ParseXDisplayTest,
+    ::testing::Values(XDisplayCase{":0", "", 0}, XDisplayCase{":1.0", "", 1},
+                      XDisplayCase{"unix:12", "", 12},
+                      XDisplayCase{"localhost:10.0", "localhost", 10},
+                      XDisplayCase{"[::1]:3", "[::1]", 3}, XDisplayCase{"", std::nullopt, 0},
+                      XDisplayCase{"0", std::nullopt, 0}, XDisplayCase{":", std::nullopt, 0},
+                      XDisplayCase{":x", std::nullopt, 0}, XDisplayCase{":1x", std::nullopt, 0},
+                      XDisplayCase{":-1", std::nullopt, 0}));
+
+// The server's socket is there and listening, there but left behind by a server that died, or
+// missing: only the first answers.
+TEST(DisplayAnswersTest, OnlyAListeningSocketAnswers) {
+  ScratchFolder sockets;
+  ListeningSocket x(sockets / "X5"), wayland(sockets / "wayland-1");
+  EXPECT_TRUE(XDisplayAnswers(":5", sockets.Path()));
+  EXPECT_TRUE(XDisplayAnswers("unix:5.0", sockets.Path()));
+  EXPECT_TRUE(WaylandDisplayAnswers("wayland-1", sockets.Path()));
+  EXPECT_TRUE(WaylandDisplayAnswers(sockets / "wayland-1", ""));
+  EXPECT_FALSE(XDisplayAnswers(":6", sockets.Path()));
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-2", sockets.Path()));
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", ""));
+  x.Close();
+  wayland.Close();
+  EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path()));
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", sockets.Path()));
+}
+
+}  // namespace
+}  // namespace zipdrop

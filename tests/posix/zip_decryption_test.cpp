@@ -1,0 +1,106 @@
+// Decryption of entries encrypted by a real archiver, each scheme it writes: the right password
+// gives the content back and authenticates it; a wrong one, or a changed byte, never passes.
+#include "platform/posix/extractor/zip_decryption.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/posix/scratch_folder.h"
+
+namespace zipdrop {
+namespace {
+
+using testing::ReadFile;
+using testing::ScratchFolder;
+
+// The one entry of an archive, as its local header places it.
+struct RawEntry {
+  EncryptionScheme scheme;
+  std::vector<unsigned char> header, content, trailer;
+};
+
+std::uint32_t Read(const std::string& bytes, std::size_t at, int width) {
+  std::uint32_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+RawEntry FirstEntry(const std::string& zip) {
+  RawEntry entry;
+  std::size_t nameLength = Read(zip, 26, 2), extraLength = Read(zip, 28, 2);
+  std::string extra = zip.substr(30 + nameLength, extraLength);
+  entry.scheme.aes = FindAesField({reinterpret_cast<const unsigned char*>(extra.data()), extra.size()});
+  bool descriptor = Read(zip, 6, 2) & 8;
+  entry.scheme.checkByte = static_cast<std::uint8_t>(descriptor ? Read(zip, 11, 1) : Read(zip, 17, 1));
+  std::size_t start = 30 + nameLength + extraLength, size = Read(zip, 18, 4);
+  auto bytes = [&](std::size_t from, std::size_t count) {
+    return std::vector<unsigned char>(zip.begin() + from, zip.begin() + from + count);
+  };
+  std::size_t head = entry.scheme.HeaderSize(), tail = entry.scheme.TrailerSize();
+  entry.header = bytes(start, head);
+  entry.content = bytes(start + head, size - head - tail);
+  entry.trailer = bytes(start + size - tail, tail);
+  return entry;
+}
+
+// The content decrypted with password, or nothing when the header refused it.
+std::optional<std::string> Decrypt(RawEntry entry, const std::string& password, bool* authentic) {
+  auto decryption = StartDecryption(entry.scheme, password, entry.header);
+  if (!decryption) return std::nullopt;
+  // In pieces of odd sizes, as the data arrives from the archive.
+  for (std::size_t at = 0; at < entry.content.size(); at += 777) {
+    std::size_t count = std::min<std::size_t>(777, entry.content.size() - at);
+    decryption->Decrypt({entry.content.data() + at, count});
+  }
+  *authentic = decryption->Authenticates(entry.trailer);
+  return std::string(entry.content.begin(), entry.content.end());
+}
+
+struct SchemeCase {
+  const char* method;  // The archiver's -mem value.
+  std::size_t keyLength;
+};
+
+class ZipDecryptionTest : public ::testing::TestWithParam<SchemeCase> {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 3000; ++i) content_ += "line " + std::to_string(i) + " of the secret\n";
+    testing::WriteFile(folder_ / "secret.txt", content_);
+    std::string command = "cd '" + folder_.Path() + "' && 7zz a -tzip -mx0 -p'Open sesame 26' -mem=" +
+                          GetParam().method + " a.zip secret.txt >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "7zz is needed: " << command;
+    entry_ = FirstEntry(ReadFile(folder_ / "a.zip"));
+  }
+  ScratchFolder folder_;
+  std::string content_;
+  RawEntry entry_;
+};
+
+TEST_P(ZipDecryptionTest, RightPasswordOnlyGivesTheContent) {
+  EXPECT_EQ(entry_.scheme.aes ? entry_.scheme.aes->keyLength : 0, GetParam().keyLength);
+  bool authentic = false;
+  EXPECT_TRUE(Decrypt(entry_, "Open sesame 26", &authentic) == content_);
+  EXPECT_TRUE(authentic);
+  for (const char* wrong : {"", "open sesame 26", "Open sesame 2", "wrong"}) {
+    std::optional<std::string> decrypted = Decrypt(entry_, wrong, &authentic);
+    // A wrong password may pass the header's short check, but never gives the content.
+    EXPECT_TRUE(!decrypted || (*decrypted != content_ && !(entry_.scheme.aes && authentic)))
+        << wrong;
+  }
+  entry_.content[entry_.content.size() / 2] ^= 1;
+  std::optional<std::string> changed = Decrypt(entry_, "Open sesame 26", &authentic);
+  ASSERT_TRUE(changed);
+  EXPECT_TRUE(*changed != content_);
+  EXPECT_EQ(authentic, !entry_.scheme.aes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, ZipDecryptionTest,
+                         ::testing::Values(SchemeCase{"ZipCrypto", 0}, SchemeCase{"AES128", 16},
+                                           SchemeCase{"AES192", 24}, SchemeCase{"AES256", 32}),
+                         [](const auto& info) { return std::string(info.param.method); });
+
+}  // namespace
+}  // namespace zipdrop
