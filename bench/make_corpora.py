@@ -7,6 +7,7 @@
   cp932.zip   ~3,000 files with Japanese names in CP932 without the UTF-8 flag
   tiny.zip    one small file
   one.zip     one 512 MiB text-like file, deflated: a single stream no second core can share
+  aes256.zip  one 512 MiB text-like file, stored and encrypted with AES-256 (by 7-Zip)
   deflate64.zip  four text-like files, 256 MiB in all, in Deflate64 (written by 7-Zip, since
               Python cannot), as Windows Explorer writes archives past about 2 GB
 
@@ -317,6 +318,28 @@ def deflate64_corpus(outdir, scale, pools):
             out.write(line + "\n")
 
 
+# The password the encrypted corpus is made with; bench/run gives it to every tool.
+AES_PASSWORD = "bench-password"
+
+
+def aes256_corpus(outdir, scale, pools):
+    """One 512 MiB file, stored and encrypted with AES-256 by 7-Zip: decryption alone is timed."""
+    staging = os.path.join(outdir, "aes256-staging")
+    shutil.rmtree(staging, ignore_errors=True)
+    os.makedirs(os.path.join(staging, "aes256"))
+    digest = hashlib.sha256()
+    with open(os.path.join(staging, "aes256", "secret.log"), "wb") as out:
+        for block in mixed_blocks(pools, int(512 * MIB * scale)):
+            digest.update(block)
+            out.write(block)
+    path = os.path.abspath(os.path.join(outdir, "aes256.zip"))
+    subprocess.run(["7zz", "a", "-tzip", "-mx0", "-mem=AES256", "-p" + AES_PASSWORD, "-bso0",
+                    "-bsp0", path, "aes256"], cwd=staging, check=True)
+    shutil.rmtree(staging)
+    with open(os.path.join(outdir, "aes256.manifest"), "w", encoding="utf-8") as out:
+        out.write("d aes256\nf %s aes256/secret.log\n" % digest.hexdigest())
+
+
 def main():
     outdir, scale = sys.argv[1], float(sys.argv[2])
     os.makedirs(outdir, exist_ok=True)
@@ -328,6 +351,7 @@ def main():
     large_corpora(outdir, scale, pools)
     one_corpus(outdir, scale, pools)
     deflate64_corpus(outdir, scale, pools)
+    aes256_corpus(outdir, scale, pools)
 
 
 if __name__ == "__main__":

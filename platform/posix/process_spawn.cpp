@@ -84,7 +84,7 @@ std::vector<char*> EnvironmentForChild() {
 }
 
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
-            SpawnMode mode, int inputFd) {
+            SpawnMode mode, int inputFd, int outputFd) {
   bool detached = mode == SpawnMode::kDetached;
   SpawnFileActions actions;
   if (inputFd >= 0) {
@@ -92,7 +92,11 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   } else {
     actions.OpenNull(STDIN_FILENO, O_RDONLY);
   }
-  actions.OpenNull(STDOUT_FILENO, O_WRONLY);
+  if (outputFd >= 0) {
+    actions.Duplicate(outputFd, STDOUT_FILENO);
+  } else {
+    actions.OpenNull(STDOUT_FILENO, O_WRONLY);
+  }
   if (detached) actions.OpenNull(STDERR_FILENO, O_WRONLY);
   SpawnAttributes attributes;
   attributes.ResetSignals(detached);
@@ -112,12 +116,17 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode) {
-  return Spawn(program, arguments, mode, -1);
+  return Spawn(program, arguments, mode, -1, -1);
 }
 
 pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
                           int inputFd) {
-  return Spawn(program, arguments, SpawnMode::kAttached, inputFd);
+  return Spawn(program, arguments, SpawnMode::kAttached, inputFd, -1);
+}
+
+pid_t SpawnProgramWriting(const std::string& program, const std::vector<std::string>& arguments,
+                          int outputFd) {
+  return Spawn(program, arguments, SpawnMode::kAttached, -1, outputFd);
 }
 
 int WaitForExit(pid_t child) {

@@ -28,6 +28,11 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
 pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
                           int inputFd);
 
+/// Starts program as SpawnProgram does in kAttached mode, but with outputFd as its standard
+/// output: for a program whose answer is read from it.
+pid_t SpawnProgramWriting(const std::string& program, const std::vector<std::string>& arguments,
+                          int outputFd);
+
 /// Waits for the child to end; its exit status, or -1 when a signal ended it.
 int WaitForExit(pid_t child);
 

@@ -117,6 +117,10 @@ bool ProgressDisplay::WaitFor(std::chrono::milliseconds duration) {
 
 void ProgressDisplay::Run() {
   if (WaitFor(settings_.delay)) return;
+  // Nothing is shown while the user is asked for a password.
+  while (progress_.Asking()) {
+    if (WaitFor(kRedrawInterval)) return;
+  }
   mode_ = OpenWindow() ? Mode::kWindow : Choose();
   while (mode_ != Mode::kNone) {
     if (mode_ == Mode::kWindow && !UpdateWindow()) mode_ = Choose();
@@ -184,6 +188,8 @@ void ProgressDisplay::CloseWindow() {
 }
 
 void ProgressDisplay::DrawLine() {
+  // The terminal is asking for a password: the line must not write over the question.
+  if (progress_.Asking()) return;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string line =
       ProgressLine(settings_.archiveName, progress_.Written(), progress_.DeclaredTotal(), seconds);

@@ -8,6 +8,7 @@
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/folder_removal.h"
+#include "platform/posix/password_prompt.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/progress_display.h"
 #include "platform/posix/skip_report_dialog.h"
@@ -113,8 +114,10 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   const std::string& archivePath = items->Source().path;
   std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   ExtractionProgress progress;
+  UserPasswordPrompt passwords(archiveName, source_.path);
   ExtractionTuning tuning;
   tuning.progress = &progress;
+  tuning.passwords = &passwords;
   // The destination has just received the archive's files, so no dialog program is run from it.
   ProgressDisplay display(progress, {archiveName, source_.path});
   ExtractionReport report;
@@ -128,6 +131,11 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
   if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
+  // Without a desktop or a terminal no one can be asked, and the encrypted files are left out.
+  if (report.SkippedFor(SkipReason::kEncrypted) > 0 && !passwords.CanAsk()) {
+    std::fputs("zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
+               stderr);
+  }
   ReportSkipped(report, archiveName, source_.path);
 }
 

@@ -121,6 +121,7 @@ rm -f "$work/opened"
 start "$work/many.zip"
 id=$(window 展開しています) || true
 check "progress window shown" [ -n "$id" ]
+[ -n "$id" ] || cat "$work/stderr" >&2  # What the run said instead, for the log.
 sleep 1  # Lets the bar move before the picture is taken.
 shot "$id" progress && press "$id" Escape
 check "cancelled run ends" status_is 1

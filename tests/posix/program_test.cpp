@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -65,6 +66,7 @@ class ProgramTest : public ::testing::Test {
     std::vector<std::string> environment = {"TEMP=" + temp_.string(),
                                             "PATH=" + fakeBin_.string() + ":/usr/bin:/bin",
                                             "HOME=" + root_.string(), "LANG=C.UTF-8"};
+    environment.insert(environment.end(), extraEnvironment_.begin(), extraEnvironment_.end());
     std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -109,6 +111,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   fs::path root_, programFolder_, temp_, fakeBin_, program_;
+  std::vector<std::string> extraEnvironment_;
 };
 
 TEST_F(ProgramTest, WithoutArgumentShowsUsageAndDoesNothingElse) {
@@ -286,6 +289,75 @@ TEST_P(InterruptedProgramTest, LeavesNoFragment) {
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedProgramTest,
                          ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGKILL),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+// Password-protected archives, as 7-Zip writes them: the password is asked for by a dialog on a
+// desktop, or on the terminal, and never appears in an argument list or any output.
+class PasswordProgramTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    WriteFile(root_ / "secret.txt", "the plan");
+    std::string command = "cd '" + root_.string() + "' && mkdir locked && cp secret.txt locked/ " +
+                          "&& 7zz a -tzip -mem=AES256 -p'" + kPassword + "' locked.zip locked " +
+                          ">/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  static constexpr const char* kPassword = "Open sesame 26";
+};
+
+TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
+  testing::ListeningSocket display(root_ / "wayland-0");
+  extraEnvironment_ = {"WAYLAND_DISPLAY=" + (root_ / "wayland-0").string()};
+  // A stand-in for zenity that records how it was called and answers the password entry.
+  WriteFile(fakeBin_ / "zenity",
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + (root_ / "dialog-arguments").string() +
+                "'\ncase \"$*\" in *--entry*) printf '%s\\n' '" + kPassword + "';; esac\n");
+  fs::permissions(fakeBin_ / "zenity", fs::perms::owner_all);
+  RunResult result = Run({(root_ / "locked.zip").string()});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(ReadFile(programFolder_ / "locked/secret.txt"), "the plan");
+  std::string arguments = ReadFile(root_ / "dialog-arguments");
+  EXPECT_NE(arguments.find("--title=パスワード"), std::string::npos) << arguments;
+  EXPECT_NE(arguments.find("「locked.zip」"), std::string::npos) << arguments;
+  EXPECT_EQ(arguments.find(kPassword), std::string::npos);
+  EXPECT_EQ(result.standardError.find(kPassword), std::string::npos);
+}
+
+// On a terminal (a pseudo-terminal here) the password is read with the echo off.
+TEST_F(PasswordProgramTest, TerminalWithoutEcho) {
+  int terminal = -1;
+  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::string temp = "TEMP=" + temp_.string(), path = "PATH=" + fakeBin_.string() + ":/usr/bin";
+    char* envp[] = {temp.data(), path.data(), const_cast<char*>("LANG=C.UTF-8"), nullptr};
+    std::string archive = (root_ / "locked.zip").string();
+    char* argv[] = {const_cast<char*>(program_.c_str()), archive.data(), nullptr};
+    execve(program_.c_str(), argv, envp);
+    _exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  auto readUntil = [&](const std::string& wanted) {
+    while (screen.find(wanted) == std::string::npos) {
+      ssize_t count = read(terminal, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      screen.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readUntil("パスワード: ")) << screen;
+  std::string answer = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(terminal, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+  readUntil("\x01");  // Everything, up to the end of the program's output.
+  close(terminal);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(programFolder_ / "locked/secret.txt"), "the plan");
+  EXPECT_EQ(screen.find(kPassword), std::string::npos) << screen;
+  EXPECT_NE(screen.find("「locked.zip」はパスワードで保護されています"), std::string::npos) << screen;
+}
 
 }  // namespace
 }  // namespace zipdrop

@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {SkipReason::kEncrypted, 1, {"秘密.txt"}}},
                    std::nullopt, 20,
                    "a.zip の 3 件を展開しませんでした。\n\n同じ名前がすでにある (2 件)\n"
-                   "  x/1.txt\n  x/2.txt\n暗号化されたファイル (1 件)\n  秘密.txt"},
+                   "  x/1.txt\n  x/2.txt\n暗号化されたファイル (パスワードなし) (1 件)\n  秘密.txt"},
         // The limit counts names over all reasons; what is left unnamed is counted at the end.
         ReportCase{"PastTheLimit",
                    {{SkipReason::kLink, 5, {"l1", "l2", "l3"}},

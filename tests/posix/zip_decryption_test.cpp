@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {
@@ -101,6 +105,98 @@ INSTANTIATE_TEST_SUITE_P(Schemes, ZipDecryptionTest,
                          ::testing::Values(SchemeCase{"ZipCrypto", 0}, SchemeCase{"AES128", 16},
                                            SchemeCase{"AES192", 24}, SchemeCase{"AES256", 32}),
                          [](const auto& info) { return std::string(info.param.method); });
+
+
+// The user's answers, in order, as a dialog or terminal would give them; nothing is Cancel.
+class ScriptedPasswords : public PasswordSource {
+ public:
+  explicit ScriptedPasswords(std::vector<std::optional<std::string>> answers)
+      : answers_(std::move(answers)) {}
+  std::optional<Secret> Ask(PasswordRequest request, const std::string&) override {
+    requests.push_back(request);
+    if (requests.size() > answers_.size() || !answers_[requests.size() - 1]) return std::nullopt;
+    return Secret(*answers_[requests.size() - 1]);
+  }
+  std::vector<PasswordRequest> requests;
+
+ private:
+  std::vector<std::optional<std::string>> answers_;
+};
+
+using Request = PasswordRequest;
+
+struct PasswordCase {
+  const char* label;
+  std::vector<std::optional<std::string>> answers;
+  std::vector<Request> asked;
+  std::vector<std::string> extracted;  // Besides plain.txt, which never needs a password.
+  SkipReason skippedAs = SkipReason::kEncrypted;
+};
+
+// An archive 7-Zip wrote: one.txt and big.txt (deflated, several blocks) under "one", two.txt
+// under "two" and plain.txt without a password, in each scheme.
+class PasswordProtectedArchiveTest
+    : public ::testing::TestWithParam<std::tuple<const char*, PasswordCase>> {
+ protected:
+  void SetUp() override {
+    std::string big;
+    for (int i = 0; i < 200000; ++i) big += std::to_string(i * 7919) + "\n";
+    testing::WriteFile(folder_ / "one.txt", "first secret");
+    testing::WriteFile(folder_ / "big.txt", big);
+    testing::WriteFile(folder_ / "two.txt", "second secret");
+    testing::WriteFile(folder_ / "plain.txt", "open");
+    std::string add = "cd '" + folder_.Path() + "' && 7zz a -tzip -mem=" +
+                      std::get<0>(GetParam()) + " a.zip ";
+    ASSERT_EQ(std::system((add + "-pone one.txt big.txt >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((add + "-ptwo two.txt >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((add + "plain.txt >/dev/null").c_str()), 0);
+    std::filesystem::create_directory(out_);
+  }
+  testing::ScratchFolder folder_;
+  std::string out_ = folder_ / "out";
+};
+
+TEST_P(PasswordProtectedArchiveTest, AsksAsTheUserExpectsAndWritesOnlyWhatOpened) {
+  const PasswordCase& c = std::get<1>(GetParam());
+  ScriptedPasswords passwords(c.answers);
+  ExtractionReport report =
+      ExtractZipArchive(folder_ / "a.zip", out_, {.workers = 1, .passwords = &passwords});
+  EXPECT_EQ(passwords.requests, c.asked);
+  std::vector<std::string> expected = c.extracted;
+  expected.push_back("plain.txt");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(testing::ListTree(out_), expected) << DescribeSkipped(report);
+  for (const std::string& name : expected) {
+    EXPECT_EQ(ReadFile(out_ + "/" + name), ReadFile(folder_ / name)) << name;
+  }
+  EXPECT_EQ(report.SkippedFor(c.skippedAs), 3 - c.extracted.size()) << DescribeSkipped(report);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PasswordProtectedArchiveTest,
+    ::testing::Combine(
+        ::testing::Values("ZipCrypto", "AES128", "AES256"),
+        ::testing::Values(
+            PasswordCase{"BothGiven", {"one", "two"}, {Request::kFirst, Request::kAnotherEntry},
+                         {"big.txt", "one.txt", "two.txt"}},
+            PasswordCase{"WrongThenRight",
+                         {"uno", "one", std::nullopt},
+                         {Request::kFirst, Request::kWrong, Request::kAnotherEntry},
+                         {"big.txt", "one.txt"},
+                         SkipReason::kWrongPassword},
+            PasswordCase{"WrongThreeTimes",
+                         {"a", "b", "c"},
+                         {Request::kFirst, Request::kWrong, Request::kWrong},
+                         {}},
+            PasswordCase{"Cancelled", {std::nullopt}, {Request::kFirst}, {}},
+            PasswordCase{"SecondWrongAsksNoMore",
+                         {"one", "uno"},
+                         {Request::kFirst, Request::kAnotherEntry},
+                         {"big.txt", "one.txt"},
+                         SkipReason::kWrongPassword})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param)) + std::get<1>(info.param).label;
+    });
 
 }  // namespace
 }  // namespace zipdrop

@@ -32,9 +32,18 @@ bool RawSource::Refill() {
     next_ = end_;  // A file that shrank or cannot be read ends the entry's bytes here.
     return false;
   }
+  if (decryption_) {
+    decryption_->Decrypt({buffer_.data() + filled_, static_cast<std::size_t>(got)});
+  }
   filled_ += static_cast<std::size_t>(got);
   next_ += static_cast<std::uint64_t>(got);
   return true;
+}
+
+void RawSource::Drain() {
+  do {
+    Consume(Available().size());
+  } while (Refill());
 }
 
 DecoderSet::DecoderSet() = default;
@@ -56,9 +65,21 @@ EntryStream::EntryStream(int fd, const CentralEntry& entry, MethodDecoder& decod
       decoder_(decoder),
       source_(fd, entry.dataOffset, entry.dataOffset + entry.compressedSize, buffer) {}
 
+void EntryStream::Decrypt(EntryDecryption& decryption, std::vector<unsigned char> trailer,
+                          bool crcKnown) {
+  decryption_ = &decryption;
+  trailer_ = std::move(trailer);
+  crcKnown_ = crcKnown;
+  source_.DecryptWith(decryption_);
+}
+
 std::ptrdiff_t EntryStream::Finish() {
   if (failed_) return -1;
-  failed_ = produced_ != entry_.uncompressedSize || crc_ != entry_.crc;
+  failed_ = produced_ != entry_.uncompressedSize || (crcKnown_ && crc_ != entry_.crc);
+  if (!failed_ && decryption_) {
+    source_.Drain();
+    failed_ = !decryption_->Authenticates(trailer_);
+  }
   return failed_ ? -1 : 0;
 }
 
@@ -73,7 +94,7 @@ std::ptrdiff_t EntryStream::Read(char* buffer, std::size_t size) {
   for (int idle = 0; idle < kMostIdleSteps;) {
     DecodeStep step = decoder_.Decode(source_, std::span<char>(buffer, size));
     if (step.produced > 0) {
-      crc_ = ZipCrc32(std::string_view(buffer, step.produced), crc_);
+      if (crcKnown_) crc_ = ZipCrc32(std::string_view(buffer, step.produced), crc_);
       produced_ += step.produced;
     }
     if (step.status == DecodeStep::kDamaged) {

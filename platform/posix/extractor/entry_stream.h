@@ -11,6 +11,7 @@
 
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/entry_writer.h"
+#include "platform/posix/extractor/zip_decryption.h"
 
 namespace zipdrop {
 
@@ -34,6 +35,10 @@ class RawSource {
   bool Refill();
   /// Whether the range holds nothing beyond Available().
   bool Exhausted() const { return next_ == end_; }
+  /// Decrypts every byte as it is read, before the decoder sees it.
+  void DecryptWith(EntryDecryption* decryption) { decryption_ = decryption; }
+  /// Reads the rest of the range, unused: a decryption that authenticates all it saw must see it.
+  void Drain();
   /// The file offset of the first byte not consumed.
   std::uint64_t Position() const { return next_ - (filled_ - begin_); }
 
@@ -44,6 +49,7 @@ class RawSource {
   std::vector<unsigned char>& buffer_;
   std::size_t begin_ = 0;
   std::size_t filled_ = 0;
+  EntryDecryption* decryption_ = nullptr;
 };
 
 /// How far one call of a decoder got.
@@ -88,6 +94,10 @@ class EntryStream final : public EntryData {
   EntryStream(int fd, const CentralEntry& entry, MethodDecoder& decoder,
               std::vector<unsigned char>& buffer);
 
+  /// Decrypts the bytes before they are decoded; at the end, the decryption must also
+  /// authenticate them with the trailer, and the CRC is checked only when crcKnown.
+  void Decrypt(EntryDecryption& decryption, std::vector<unsigned char> trailer, bool crcKnown);
+
   std::ptrdiff_t Read(char* buffer, std::size_t size) override;
 
   /// Whether the decoder wanted more bytes than the entry's range holds.
@@ -107,6 +117,9 @@ class EntryStream final : public EntryData {
   bool ended_ = false;
   bool failed_ = false;
   bool ranOut_ = false;
+  EntryDecryption* decryption_ = nullptr;
+  std::vector<unsigned char> trailer_;
+  bool crcKnown_ = true;
 };
 
 }  // namespace zipdrop

@@ -17,7 +17,8 @@ enum class SkipReason {
   kUnusableName,  // A NUL or control character in the name, or a name too long to create.
   kLink,          // Symlinks and hard links are never created.
   kSpecialFile,   // Devices, FIFOs and sockets.
-  kEncrypted,
+  kEncrypted,       // Encrypted, and no password was given (cancelled, or no one to ask).
+  kWrongPassword,   // Encrypted with a password other than the ones given.
   kBadHeader,       // The entry's local header is missing or cannot be read.
   kUnreadableData,  // A bad CRC, a truncated archive or a compression method we cannot read.
   kTooLarge,        // The data grew past the size the archive declared.

@@ -7,7 +7,9 @@
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
+#include "platform/posix/extractor/read_at.h"
 
 namespace zipdrop {
 
@@ -81,8 +83,16 @@ class Worker {
   std::optional<SkipReason> WriteFolder(const CentralEntry& entry, const EntryPath& path,
                                         ExtractionReport& report);
   std::optional<SkipReason> WriteFile(const CentralEntry& entry, const EntryPath& path);
+  std::optional<SkipReason> WriteStream(const CentralEntry& entry, const EntryPath& path,
+                                        EntryStream& stream);
+  std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry, const EntryPath& path,
+                                               std::string_view name);
 
   SharedExtraction& shared_;
+  EntryAttributes FileAttributes(const CentralEntry& entry) const {
+    return {PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry), entry.uncompressedSize,
+            shared_.progress};
+  }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
 
   std::vector<FolderFinish>& foldersMade_;
@@ -135,10 +145,8 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::str
   if (kind == EntryKind::kFolder && path.problem == NameProblem::kEmpty) return std::nullopt;
   if (auto reason = ReasonFromName(path)) return reason;
   if (kind == EntryKind::kFolder) return WriteFolder(entry, path, report);
-  // Where a decryption stage will go: until a password can be asked for, encrypted data is
-  // never handed to a decoder.
-  if (entry.IsEncrypted()) return SkipReason::kEncrypted;
-  std::optional<SkipReason> reason = WriteFile(entry, path);
+  std::optional<SkipReason> reason =
+      entry.IsEncrypted() ? WriteEncryptedFile(entry, path, name) : WriteFile(entry, path);
   if (!reason) ++report.filesWritten;
   return reason;
 }
@@ -157,8 +165,7 @@ std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const E
 // Entries that fit in memory are read and decoded whole; the others are streamed through the
 // decoder of their method, block by block.
 std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const EntryPath& path) {
-  EntryAttributes attributes{PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry),
-                             entry.uncompressedSize, shared_.progress};
+  EntryAttributes attributes = FileAttributes(entry);
   if (FitsInMemory(entry, shared_.inMemoryLimit)) {
     std::optional<std::span<const char>> content = inMemory_.Decode(entry);
     if (!content) return SkipReason::kUnreadableData;
@@ -167,6 +174,14 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
   MethodDecoder* decoder = decoders_.For(entry.method);
   if (decoder == nullptr) return SkipReason::kUnreadableData;
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
+  return WriteStream(entry, path, stream);
+}
+
+// Large entries are decoded (and decrypted) a block ahead on a second thread while the last
+// block is written, when a core is spare.
+std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const EntryPath& path,
+                                              EntryStream& stream) {
+  EntryAttributes attributes = FileAttributes(entry);
   if (entry.uncompressedSize >= shared_.readAheadSize) {
     ReadAhead ahead(stream, buffer_.size());
     StoppableData data(ahead, shared_);
@@ -176,12 +191,36 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
   return WriteFileEntry(folders_, path, attributes, data, buffer_);
 }
 
+// Encrypted data is decrypted between its bytes and its decoder, always streamed. The content is
+// checked (its CRC, or the authentication code) before the file is published, so a wrong
+// password that passed the header's short check still leaves no file.
+std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
+                                                     const EntryPath& path,
+                                                     std::string_view name) {
+  if (shared_.passwords == nullptr) return SkipReason::kEncrypted;
+  std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(shared_.archiveFd, entry);
+  if (!encrypted) return SkipReason::kUnreadableData;
+  SkipReason refused = SkipReason::kEncrypted;
+  std::unique_ptr<EntryDecryption> decryption =
+      shared_.passwords->Open(*encrypted, std::string(name), refused);
+  if (!decryption) return refused;
+  MethodDecoder* decoder = decoders_.For(encrypted->content.method);
+  std::vector<unsigned char> trailer(encrypted->scheme.TrailerSize());
+  if (decoder == nullptr || !ReadFullyAt(shared_.archiveFd, reinterpret_cast<char*>(trailer.data()),
+                                         trailer.size(), encrypted->trailerOffset)) {
+    return SkipReason::kUnreadableData;
+  }
+  EntryStream stream(shared_.archiveFd, encrypted->content, *decoder, input_);
+  stream.Decrypt(*decryption, std::move(trailer), encrypted->crcKnown);
+  return WriteStream(entry, path, stream);
+}
+
 }  // namespace
 
 SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
                                    int destinationFd, std::vector<EntryRange> ranges,
                                    std::uint64_t inMemoryLimit, std::uint64_t readAheadSize,
-                                   ExtractionProgress* progress)
+                                   ExtractionProgress* progress, PasswordKeeper* passwords)
     : archiveFd(archiveFd),
       directory(directory),
       destinationFd(destinationFd),
@@ -190,7 +229,8 @@ SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& direct
       queue(this->ranges.size()),
       inMemoryLimit(inMemoryLimit),
       readAheadSize(readAheadSize),
-      progress(progress) {
+      progress(progress),
+      passwords(passwords) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }

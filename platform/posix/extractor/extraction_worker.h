@@ -16,6 +16,8 @@
 
 namespace zipdrop {
 
+class PasswordKeeper;
+
 /// What the extraction of one range did.
 struct RangeOutcome {
   ExtractionReport report;
@@ -29,7 +31,8 @@ class SharedExtraction {
  public:
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
                    std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
-                   std::uint64_t readAheadSize, ExtractionProgress* progress);
+                   std::uint64_t readAheadSize, ExtractionProgress* progress,
+                   PasswordKeeper* passwords);
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -41,6 +44,7 @@ class SharedExtraction {
   const std::uint64_t readAheadSize;  // Streamed entries this large take a second thread.
   MadeFolders madeFolders;
   ExtractionProgress* progress;  // May be null.
+  PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.

@@ -21,7 +21,9 @@ const char* DescribeReason(SkipReason reason) {
     case SkipReason::kSpecialFile:
       return "デバイスなどの特殊ファイル";
     case SkipReason::kEncrypted:
-      return "暗号化されたファイル";
+      return "暗号化されたファイル (パスワードなし)";
+    case SkipReason::kWrongPassword:
+      return "パスワードが違う暗号化されたファイル";
     case SkipReason::kBadHeader:
       return "読めないヘッダーまたは名前";
     case SkipReason::kUnreadableData:

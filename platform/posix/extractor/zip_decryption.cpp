@@ -181,7 +181,9 @@ std::unique_ptr<EntryDecryption> StartDecryption(const EncryptionScheme& scheme,
   std::array<unsigned char, kZipCryptoHeader> decrypted;
   std::copy(header.begin(), header.end(), decrypted.begin());
   decryption->Decrypt(decrypted);
-  if (decrypted.back() != scheme.checkByte) return nullptr;
+  if (decrypted.back() != scheme.checkByte && decrypted.back() != scheme.otherCheckByte) {
+    return nullptr;
+  }
   return decryption;
 }
 

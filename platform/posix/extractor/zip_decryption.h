@@ -29,6 +29,7 @@ struct EncryptionScheme {
   /// ZipCrypto only: the byte that the last byte of the decrypted header must equal, the CRC's
   /// high byte, or the high byte of the DOS time when the entry has a data descriptor.
   std::uint8_t checkByte = 0;
+  std::optional<std::uint8_t> otherCheckByte;  // Also taken, where writers differ.
 
   /// The bytes before the encrypted content (ZipCrypto's header; AES's salt and verifier).
   std::size_t HeaderSize() const;

@@ -14,6 +14,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_writer.h"
@@ -21,6 +22,7 @@
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_worker.h"
 #include "platform/posix/extractor/interrupt_watch.h"
+#include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
@@ -95,6 +97,20 @@ void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>&
     all.insert(all.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
   }
   FinishFolders(destinationFd, std::move(all));
+}
+
+// The password is asked for once, before anything is extracted, as soon as the archive is known
+// to hold an encrypted file; the first one checks it.
+void AskFirstPassword(int archiveFd, const CentralDirectory& directory, PasswordKeeper& passwords) {
+  for (const CentralEntry& entry : directory.entries) {
+    if (!entry.IsEncrypted()) continue;
+    std::string name = DecodeEntryName(directory.NameOf(entry));
+    if (KindOf(entry, name) != EntryKind::kFile) continue;
+    std::optional<EncryptedEntry> first = ReadEncryptedEntry(archiveFd, entry);
+    if (!first) continue;
+    passwords.AskFirst(*first, name);
+    return;
+  }
 }
 
 std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -174,10 +190,13 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   if (refused.refusal) return refused;
   if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
   PinDefaultTimeZone();
+  PasswordKeeper passwords(archiveFd.Get(), tuning.passwords, tuning.progress);
+  AskFirstPassword(archiveFd.Get(), directory, passwords);
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
                           PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
-                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress);
+                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress,
+                          tuning.passwords ? &passwords : nullptr);
   std::vector<std::vector<FolderFinish>> folders(workers);
   {
     InterruptWatch interrupts([&shared] { shared.queue.Stop(StopReason::kInterrupted); });

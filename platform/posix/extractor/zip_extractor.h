@@ -8,6 +8,7 @@
 
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
+#include "platform/posix/extractor/passwords.h"
 
 namespace zipdrop {
 
@@ -29,6 +30,8 @@ struct ExtractionTuning {
                                                    // the thread costs more than it saves.
   ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
                                            // the user's Cancel to the workers.
+  PasswordSource* passwords = nullptr;  // Asked for the passwords of encrypted entries; without
+                                        // it they are skipped.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws

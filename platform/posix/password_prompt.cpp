@@ -1,0 +1,158 @@
+#include "platform/posix/password_prompt.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/platform_services.h"
+#include "platform/posix/display_check.h"
+#include "platform/posix/extractor/interrupt_watch.h"
+#include "platform/posix/process_spawn.h"
+#include "platform/posix/program_search.h"
+
+namespace zipdrop {
+
+namespace {
+
+constexpr const char* kTitle = "パスワード";
+
+// Reads what a program writes to standard output, to its end, straight into a secret. The
+// newline that ends the line is not part of the password.
+Secret ReadAll(int fd) {
+  Secret text;
+  char c = 0;
+  for (;;) {
+    ssize_t count = read(fd, &c, 1);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    text.Append(c);
+  }
+  c = 0;
+  if (!text.Empty() && text.View().back() == '\n') text.PopBack();
+  return text;
+}
+
+// zenity and kdialog answer 0 with the password on standard output and 1 for Cancel; anything
+// else means the dialog could not be shown, and shown stays false.
+std::optional<Secret> AskInDialog(const std::vector<std::string>& command,
+                                  const std::string& programFolder, bool& shown) {
+  shown = false;
+  std::optional<std::string> path = FindTrustedProgram(command[0], programFolder);
+  if (!path) return std::nullopt;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
+  UniqueFd reading(ends[0]), writing(ends[1]);
+  pid_t child = -1;
+  try {
+    child = SpawnProgramWriting(*path, command, writing.Get());
+  } catch (const PlatformError&) {
+    return std::nullopt;
+  }
+  writing.Reset();
+  Secret answer = ReadAll(reading.Get());
+  int status = WaitForExit(child);
+  shown = status == 0 || status == 1;
+  if (status != 0) return std::nullopt;
+  return answer;
+}
+
+// Asks the question on the terminal and reads one line with its echo off; the echo goes off
+// before the question appears, so nothing typed in answer is ever shown. The terminal's settings
+// are put back on every way out, an interrupt included: the signal is held back while the line
+// is read, and the process ends by it only once the echo is on again.
+std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
+  termios saved;
+  if (tcgetattr(tty, &saved) != 0) return std::nullopt;
+  HeldInterrupts interrupts;
+  termios hidden = saved;
+  hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  hidden.c_lflag |= ECHONL;
+  if (tcsetattr(tty, TCSAFLUSH, &hidden) != 0) return std::nullopt;
+  if (write(tty, question.data(), question.size()) < 0) {
+    tcsetattr(tty, TCSAFLUSH, &saved);
+    return std::nullopt;
+  }
+  Secret line;
+  bool complete = false;
+  for (;;) {
+    pollfd fds[2] = {{tty, POLLIN, 0}, {interrupts.Fd(), POLLIN, 0}};
+    if (poll(fds, interrupts.Fd() >= 0 ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (interrupts.Fd() >= 0 && fds[1].revents != 0) {
+      int signal = interrupts.Read();
+      tcsetattr(tty, TCSAFLUSH, &saved);
+      if (signal != 0) HeldInterrupts::EndBy(signal);
+      return std::nullopt;
+    }
+    char c = 0;
+    ssize_t count = read(tty, &c, 1);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    if (c == '\n') {
+      complete = true;
+      break;
+    }
+    line.Append(c);
+    c = 0;
+  }
+  tcsetattr(tty, TCSAFLUSH, &saved);
+  if (!complete) return std::nullopt;
+  return line;
+}
+
+}  // namespace
+
+std::string PasswordRequestText(PasswordRequest request, const std::string& archiveName,
+                                const std::string& entryName) {
+  switch (request) {
+    case PasswordRequest::kFirst:
+      return "「" + archiveName + "」はパスワードで保護されています。パスワードを入力してください。";
+    case PasswordRequest::kWrong:
+      return "パスワードが違います。「" + archiveName + "」のパスワードをもう一度入力してください。";
+    case PasswordRequest::kAnotherEntry:
+      return "「" + archiveName + "」の「" + entryName +
+             "」は別のパスワードで保護されています。パスワードを入力してください。";
+  }
+  return "";
+}
+
+// Looked at only when a password is needed: most archives hold none.
+void UserPasswordPrompt::Look() {
+  if (looked_) return;
+  looked_ = true;
+  display_ = DisplayAnswers();
+  terminal_ = UniqueFd(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+}
+
+bool UserPasswordPrompt::CanAsk() {
+  Look();
+  return display_ || terminal_.Valid();
+}
+
+std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
+                                              const std::string& entryName) {
+  Look();
+  std::string text = PasswordRequestText(request, archiveName_, entryName);
+  if (display_) {
+    bool shown = false;
+    std::optional<Secret> answer = AskInDialog(
+        {"zenity", "--entry", "--hide-text", "--no-markup", std::string("--title=") + kTitle,
+         "--text=" + text},
+        programFolder_, shown);
+    if (!shown) {
+      answer = AskInDialog({"kdialog", "--title", kTitle, "--password", text}, programFolder_,
+                           shown);
+    }
+    if (shown) return answer;
+  }
+  if (!terminal_.Valid()) return std::nullopt;
+  return ReadHiddenLine(terminal_.Get(), "\r\x1b[K" + text + "\n" + kTitle + ": ");
+}
+
+}  // namespace zipdrop

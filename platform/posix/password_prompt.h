@@ -1,0 +1,41 @@
+// Asking the user for an archive's password, as the Windows shell does when it meets an
+// encrypted entry: in a dialog in a desktop session, on the controlling terminal otherwise.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/posix/extractor/passwords.h"
+#include "platform/posix/extractor/secret.h"
+#include "platform/posix/unique_fd.h"
+
+namespace zipdrop {
+
+/// The text that asks for the password of the archive (and, for kAnotherEntry, of its entry).
+std::string PasswordRequestText(PasswordRequest request, const std::string& archiveName,
+                                const std::string& entryName);
+
+/// Asks in a dialog (zenity, else kdialog, from trusted PATH folders other than programFolder)
+/// when a display answers, else on the controlling terminal with its echo off. The password never
+/// appears in an argument list, the environment or any output: it is read from the dialog
+/// program's standard output or from the terminal.
+class UserPasswordPrompt : public PasswordSource {
+ public:
+  UserPasswordPrompt(std::string archiveName, std::string programFolder)
+      : archiveName_(std::move(archiveName)), programFolder_(std::move(programFolder)) {}
+
+  /// Whether anyone can be asked at all: a display that answers, or a controlling terminal.
+  bool CanAsk();
+  std::optional<Secret> Ask(PasswordRequest request, const std::string& entryName) override;
+
+ private:
+  void Look();
+
+  std::string archiveName_;
+  std::string programFolder_;
+  bool looked_ = false;
+  bool display_ = false;
+  UniqueFd terminal_;
+};
+
+}  // namespace zipdrop
