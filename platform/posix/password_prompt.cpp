@@ -112,9 +112,11 @@ std::string PasswordRequestText(PasswordRequest request, const std::string& arch
                                 const std::string& entryName) {
   switch (request) {
     case PasswordRequest::kFirst:
-      return "「" + archiveName + "」はパスワードで保護されています。パスワードを入力してください。";
+      return "「" + archiveName +
+             "」はパスワードで保護されています。パスワードを入力してください。";
     case PasswordRequest::kWrong:
-      return "パスワードが違います。「" + archiveName + "」のパスワードをもう一度入力してください。";
+      return "パスワードが違います。「" + archiveName +
+             "」のパスワードをもう一度入力してください。";
     case PasswordRequest::kAnotherEntry:
       return "「" + archiveName + "」の「" + entryName +
              "」は別のパスワードで保護されています。パスワードを入力してください。";
@@ -141,13 +143,12 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
   std::string text = PasswordRequestText(request, archiveName_, entryName);
   if (display_) {
     bool shown = false;
-    std::optional<Secret> answer = AskInDialog(
-        {"zenity", "--entry", "--hide-text", "--no-markup", std::string("--title=") + kTitle,
-         "--text=" + text},
-        programFolder_, shown);
+    std::optional<Secret> answer = AskInDialog({"zenity", "--entry", "--hide-text", "--no-markup",
+                                                std::string("--title=") + kTitle, "--text=" + text},
+                                               programFolder_, shown);
     if (!shown) {
-      answer = AskInDialog({"kdialog", "--title", kTitle, "--password", text}, programFolder_,
-                           shown);
+      answer =
+          AskInDialog({"kdialog", "--title", kTitle, "--password", text}, programFolder_, shown);
     }
     if (shown) return answer;
   }

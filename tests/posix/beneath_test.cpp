@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/posix/scratch_folder.h"
+
 namespace zipdrop {
 namespace {
 
@@ -15,12 +17,9 @@ namespace fs = std::filesystem;
 
 // A folder "root" to work beneath, with a file "outside.txt" beside it that must stay out of
 // reach, and symlinks inside it that lead out. Runs with and without the fallbacks.
-class BeneathTest : public testing::TestWithParam<Fallbacks> {
+class BeneathTest : public ::testing::TestWithParam<Fallbacks> {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zipdrop-beneath-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    top_ = pattern;
     fs::create_directories(top_ / "root/sub");
     std::ofstream(top_ / "outside.txt") << "outside";
     std::ofstream(top_ / "root/existing.txt") << "existing";
@@ -31,16 +30,14 @@ class BeneathTest : public testing::TestWithParam<Fallbacks> {
     root_ = UniqueFd(open((top_ / "root").c_str(), O_RDONLY | O_DIRECTORY));
     ForceFallbacks(GetParam());
   }
-  void TearDown() override {
-    ForceFallbacks({});
-    fs::remove_all(top_);
-  }
+  void TearDown() override { ForceFallbacks({}); }
 
-  fs::path top_;
+  testing::ScratchFolder scratch_;
+  fs::path top_ = scratch_.Path();
   UniqueFd root_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Paths, BeneathTest, testing::Values(Fallbacks{}, Fallbacks{true, true, true}),
+INSTANTIATE_TEST_SUITE_P(Paths, BeneathTest, ::testing::Values(Fallbacks{}, Fallbacks{true, true, true}),
                          [](const auto& info) {
                            return info.param.componentWalk ? "Fallbacks" : "Openat2";
                          });

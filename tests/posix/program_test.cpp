@@ -3,9 +3,10 @@
 // on PATH in place of the desktop's.
 #include <fcntl.h>
 #include <spawn.h>
+#include <pty.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -31,14 +32,15 @@ using testing::WriteFile;
 struct RunResult {
   int exitStatus = -1;
   std::string standardError;
+  int processesStarted = 0;  // And left running when the program ended: the opener, above all.
 };
 
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zipdrop-program-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    // Every process the program starts and leaves behind becomes this test's child once the
+    // program is gone, so that the test can wait for all of them, and count them.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     programFolder_ = root_ / "program";
     temp_ = root_ / "temp";
     fakeBin_ = root_ / "bin";
@@ -54,11 +56,6 @@ class ProgramTest : public ::testing::Test {
     fs::permissions(fakeBin_ / "xdg-open", fs::perms::owner_all);
   }
 
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(root_, fs::perms::owner_all, ignored);
-    fs::remove_all(root_, ignored);
-  }
 
   // Starts the program with the test's environment. Its standard error goes to a file, or to
   // errorFd when one is given.
@@ -96,21 +93,30 @@ class ProgramTest : public ::testing::Test {
     waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.standardError = ReadFile(root_ / "stderr");
+    result.processesStarted = WaitForProcessesLeft();
     return result;
   }
 
-  // The opener runs detached, so it may finish after the program: wait a bounded while for it.
+  // Waits for every process the program started and left running (the opener runs detached, so
+  // it may finish after the program); returns how many there were.
+  int WaitForProcessesLeft() {
+    int count = 0;
+    while (waitpid(-1, nullptr, 0) > 0) ++count;
+    return count;
+  }
+
+  // What the opener was asked to open, once every process the program left has ended.
   std::vector<std::string> OpenedArguments() {
-    for (int i = 0; i < 100 && !fs::exists(root_ / "opened"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    WaitForProcessesLeft();
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(root_ / "opened"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
 
-  fs::path root_, programFolder_, temp_, fakeBin_, program_;
+  testing::ScratchFolder scratch_;
+  fs::path root_ = scratch_.Path();
+  fs::path programFolder_, temp_, fakeBin_, program_;
   std::vector<std::string> extraEnvironment_;
 };
 
@@ -123,8 +129,7 @@ TEST_F(ProgramTest, WithoutArgumentShowsUsageAndDoesNothingElse) {
                                       "アイコンのある同じ場所にファイルが解凍されます。"),
             std::string::npos);
   EXPECT_TRUE(fs::exists(temp_ / "Temporary Directory 1 for a.zip"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(fs::exists(root_ / "opened"));
+  EXPECT_EQ(result.processesStarted, 0);
 }
 
 TEST_F(ProgramTest, NameThatIsNotZipIsRejected) {
@@ -133,8 +138,7 @@ TEST_F(ProgramTest, NameThatIsNotZipIsRejected) {
   EXPECT_EQ(result.exitStatus, 2);
   EXPECT_NE(result.standardError.find("エラー"), std::string::npos);
   EXPECT_NE(result.standardError.find("Zipファイルではありません"), std::string::npos);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(fs::exists(root_ / "opened"));
+  EXPECT_EQ(result.processesStarted, 0);
 }
 
 TEST_F(ProgramTest, ExtractsNestedUtf8NamesCleansUpAndOpensTheFolder) {

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -42,21 +42,27 @@ int OpenWithOpenat2(int dirFd, const std::string& path, int flags, mode_t mode) 
   return static_cast<int>(syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how));
 }
 
+// Sets errno and gives the result of a failed open.
+int FailWith(int error) {
+  errno = error;
+  return -1;
+}
+
 // Without openat2, each component is opened by itself with O_NOFOLLOW, so a symlink anywhere
 // fails with ELOOP instead of being followed; ".." and "." are refused outright because they
 // would step out of (or stay on) a folder already checked.
 int OpenByComponents(int dirFd, std::string_view path, int flags, mode_t mode) {
-  if (path.empty() || path.front() == '/') return errno = EXDEV, -1;
+  if (path.empty() || path.front() == '/') return FailWith(EXDEV);
   UniqueFd current;
   int parent = dirFd;
   for (;;) {
     size_t slash = path.find('/');
     std::string component(path.substr(0, slash));
-    if (component == ".." || component == ".") return errno = EXDEV, -1;
+    if (component == ".." || component == ".") return FailWith(EXDEV);
     if (slash == std::string_view::npos) return openat(parent, component.c_str(), flags, mode);
     if (!component.empty()) {
-      current = UniqueFd(openat(parent, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-                                                             O_CLOEXEC));
+      current = UniqueFd(
+          openat(parent, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!current.Valid()) return -1;
       parent = current.Get();
     }

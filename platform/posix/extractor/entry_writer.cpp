@@ -36,28 +36,47 @@ SkipReason ReasonForPathError(int error) {
   }
 }
 
+// What opening the folders of a path gave: the last one, open, and whether it was made now; or
+// why it could not be opened.
+struct OpenedFolders {
+  static OpenedFolders Failed(SkipReason reason) {
+    OpenedFolders failed;
+    failed.failure = reason;
+    return failed;
+  }
+
+  std::optional<SkipReason> failure;
+  UniqueFd folder;
+  bool lastCreated = false;
+};
+
+// Whether the last folder of a path is the entry's own (a folder entry) or on the way to a file.
+enum class LastFolder { kOwnEntry, kOnTheWay };
+
 // Opens (creating where missing) the first `count` components of path as folders, one at a time,
 // so that each one is checked to be a real folder inside the destination. Folders created on the
-// way, without an entry of their own, go into made.
-std::optional<SkipReason> OpenFolders(int destinationFd, const EntryPath& path, size_t count,
-                                      mode_t lastMode, UniqueFd& folder, bool& lastCreated,
-                                      MadeFolders& made, bool lastIsImplicit) {
+// way, without an entry of their own, go into made. Every folder is made 0777 under the umask: a
+// folder entry takes its own mode only once its contents are written.
+OpenedFolders OpenFolders(int destinationFd, const EntryPath& path, size_t count, MadeFolders& made,
+                          LastFolder last) {
+  OpenedFolders opened;
   // Most entries land in folders that exist already: one openat2 call checks the whole path.
   if (count > 0) {
-    folder = OpenBeneath(destinationFd, path.Joined(count), O_RDONLY | O_DIRECTORY);
-    if (folder.Valid()) return lastCreated = false, std::nullopt;
-    if (errno != ENOENT) return ReasonForPathError(errno);
+    opened.folder = OpenBeneath(destinationFd, path.Joined(count), O_RDONLY | O_DIRECTORY);
+    if (opened.folder.Valid()) return opened;
+    if (errno != ENOENT) return OpenedFolders::Failed(ReasonForPathError(errno));
   }
-  folder = UniqueFd(dup(destinationFd));
-  if (!folder.Valid()) return SkipReason::kWriteFailed;
+  opened.folder = UniqueFd(dup(destinationFd));
+  if (!opened.folder.Valid()) return OpenedFolders::Failed(SkipReason::kWriteFailed);
   for (size_t i = 0; i < count; ++i) {
-    mode_t mode = (i + 1 == count) ? lastMode : kImplicitFolderMode;
-    UniqueFd child = OpenOrCreateFolder(folder.Get(), path.components[i], mode, lastCreated);
-    if (!child.Valid()) return ReasonForPathError(errno);
-    if (lastCreated && (i + 1 < count || lastIsImplicit)) made.Add(path.Joined(i + 1));
-    folder = std::move(child);
+    UniqueFd child = OpenOrCreateFolder(opened.folder.Get(), path.components[i],
+                                        kImplicitFolderMode, opened.lastCreated);
+    if (!child.Valid()) return OpenedFolders::Failed(ReasonForPathError(errno));
+    bool onTheWay = i + 1 < count || last == LastFolder::kOnTheWay;
+    if (opened.lastCreated && onTheWay) made.Add(path.Joined(i + 1));
+    opened.folder = std::move(child);
   }
-  return std::nullopt;
+  return opened;
 }
 
 // Writes all the bytes, however many calls the file system takes, and counts them as written.
@@ -89,8 +108,8 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttribute
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason = WriteAll(fd, buffer.data(), static_cast<std::size_t>(count),
-                               attributes.progress)) {
+    if (auto reason =
+            WriteAll(fd, buffer.data(), static_cast<std::size_t>(count), attributes.progress)) {
       return reason;
     }
   }
@@ -119,11 +138,11 @@ std::optional<SkipReason> FolderCache::OpenParent(const EntryPath& path, int& fo
   std::string wanted = path.Joined(count);
   if (!folder_.Valid() || wanted != path_) {
     path_.clear();
-    bool created = false;
-    if (auto reason = OpenFolders(destinationFd_, path, count, kImplicitFolderMode, folder_,
-                                  created, made_, true)) {
+    OpenedFolders opened = OpenFolders(destinationFd_, path, count, made_, LastFolder::kOnTheWay);
+    folder_ = std::move(opened.folder);
+    if (opened.failure) {
       folder_.Reset();
-      return reason;
+      return opened.failure;
     }
     path_ = std::move(wanted);
   }
@@ -173,18 +192,15 @@ bool MadeFolders::Take(const std::string& path) {
 
 FolderEntryOutcome WriteFolderEntry(int destinationFd, const EntryPath& path, mode_t permissions,
                                     MadeFolders& made) {
-  UniqueFd folder;
-  bool created = false;
-  if (auto reason = OpenFolders(destinationFd, path, path.components.size(), kImplicitFolderMode,
-                                folder, created, made, false)) {
-    return {reason, std::nullopt};
-  }
+  OpenedFolders opened =
+      OpenFolders(destinationFd, path, path.components.size(), made, LastFolder::kOwnEntry);
+  if (opened.failure) return {opened.failure, std::nullopt};
   // A folder made on the way to a file that came first, here or in another worker, is still this
   // entry's. Every folder this run makes starts as 0777 under the umask, so masking with its own
   // mode applies the umask without reading it, which would race with other threads.
-  if (!created && !made.Take(path.Joined())) return {};
+  if (!opened.lastCreated && !made.Take(path.Joined())) return {};
   struct stat status;
-  if (fstat(folder.Get(), &status) != 0) return {};
+  if (fstat(opened.folder.Get(), &status) != 0) return {};
   return {std::nullopt, PlainPermissions(permissions) & status.st_mode & 0777};
 }
 
@@ -197,9 +213,9 @@ std::size_t Depth(const std::string& path) {
 }  // namespace
 
 void FinishFolders(int destinationFd, std::vector<FolderFinish> folders) {
-  std::stable_sort(folders.begin(), folders.end(), [](const FolderFinish& a, const FolderFinish& b) {
-    return Depth(a.path) > Depth(b.path);
-  });
+  std::stable_sort(
+      folders.begin(), folders.end(),
+      [](const FolderFinish& a, const FolderFinish& b) { return Depth(a.path) > Depth(b.path); });
   for (const FolderFinish& finish : folders) {
     UniqueFd folder = OpenBeneath(destinationFd, finish.path, O_RDONLY | O_DIRECTORY);
     if (!folder.Valid()) continue;

@@ -195,8 +195,7 @@ std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const E
 // checked (its CRC, or the authentication code) before the file is published, so a wrong
 // password that passed the header's short check still leaves no file.
 std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
-                                                     const EntryPath& path,
-                                                     std::string_view name) {
+                                                     const EntryPath& path, std::string_view name) {
   if (shared_.passwords == nullptr) return SkipReason::kEncrypted;
   std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(shared_.archiveFd, entry);
   if (!encrypted) return SkipReason::kUnreadableData;

@@ -128,8 +128,7 @@ std::unique_ptr<EntryDecryption> PasswordKeeper::TryKnown(const EncryptedEntry& 
 // The passwords are tried without the lock, as a WinZip AES key takes a thousand rounds of
 // HMAC-SHA1 to derive and the other workers should not wait for it.
 std::unique_ptr<EntryDecryption> PasswordKeeper::Open(const EncryptedEntry& entry,
-                                                      const std::string& name,
-                                                      SkipReason& reason) {
+                                                      const std::string& name, SkipReason& reason) {
   std::vector<Secret> known;
   {
     std::lock_guard lock(mutex_);

@@ -74,9 +74,9 @@ class PasswordKeeper {
   int archiveFd_;
   PasswordSource* source_;
   ExtractionProgress* progress_;
-  std::mutex mutex_;        // Held while asking, so that one question is asked at a time.
+  std::mutex mutex_;           // Held while asking, so that one question is asked at a time.
   std::vector<Secret> known_;  // Only ever appended to, under mutex_.
-  bool gaveUp_ = false;     // The user cancelled, or gave no right password when asked again.
+  bool gaveUp_ = false;        // The user cancelled, or gave no right password when asked again.
 };
 
 }  // namespace zipdrop

@@ -139,9 +139,9 @@ std::unique_ptr<EntryDecryption> StartAes(const AesField& aes, std::string_view 
   std::unique_ptr<EntryDecryption> decryption;
   if (memeql_sec(keys.data() + 2 * aes.keyLength, header.data() + saltLength, kAesVerifier)) {
     std::span<const unsigned char> all(keys);
-    decryption = std::make_unique<AesDecryption>(AesCipher(aes.keyLength),
-                                                 all.subspan(0, aes.keyLength),
-                                                 all.subspan(aes.keyLength, aes.keyLength));
+    decryption =
+        std::make_unique<AesDecryption>(AesCipher(aes.keyLength), all.subspan(0, aes.keyLength),
+                                        all.subspan(aes.keyLength, aes.keyLength));
   }
   explicit_bzero(keys.data(), keys.size());
   return decryption;

@@ -14,8 +14,8 @@ namespace zipdrop {
 
 /// What the 0x9901 extra field of a WinZip AES entry (method 99) says.
 struct AesField {
-  int vendorVersion = 0;          // 1 (AE-1, the CRC is kept) or 2 (AE-2, no CRC).
-  std::size_t keyLength = 0;      // 16, 24 or 32 bytes: AES-128, -192 or -256.
+  int vendorVersion = 0;           // 1 (AE-1, the CRC is kept) or 2 (AE-2, no CRC).
+  std::size_t keyLength = 0;       // 16, 24 or 32 bytes: AES-128, -192 or -256.
   std::uint16_t actualMethod = 0;  // The method of the data once decrypted.
 };
 

@@ -94,7 +94,8 @@ void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderFinish>>
 void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>& made) {
   std::vector<FolderFinish> all;
   for (std::vector<FolderFinish>& list : made) {
-    all.insert(all.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+    all.insert(all.end(), std::make_move_iterator(list.begin()),
+               std::make_move_iterator(list.end()));
   }
   FinishFolders(destinationFd, std::move(all));
 }
