@@ -115,8 +115,10 @@ check "report leaves what was there" [ "$(cat "$work/app/report/はじめに.txt
 check "report run extracts the rest" [ "$(cat "$work/app/report/new.txt")" = new ]
 
 # A long extraction shows its progress; Cancel stops it with every file whole, and the run goes
-# on to open the folder.
-make_zip "$work/many.zip" "30000*200"
+# on to open the folder. The small files come first and a large entry last, so that Cancel
+# always finds the run at work however fast the machine is, and must not wait for that entry to
+# be written out: it is dropped.
+make_zip "$work/many.zip" "3000*200" "many/zeros.bin+2"
 rm -f "$work/opened"
 start "$work/many.zip"
 id=$(window 展開しています) || true
@@ -127,8 +129,9 @@ shot "$id" progress && press "$id" Escape
 check "cancelled run ends" status_is 1
 written=$(find "$work/app/many" -type f | wc -l)
 check "cancel keeps finished files" [ "$written" -gt 0 ]
-check "cancel stops early" [ "$written" -lt 30000 ]
+check "cancel stops early" [ "$written" -le 3000 ]
 check "cancel leaves no partial file" [ -z "$(find "$work/app/many" -type f ! -size 200c)" ]
+check "entry cancelled while written is dropped" [ ! -e "$work/app/many/zeros.bin" ]
 check "cancel leaves no temporary file" [ -z "$(find "$work/app/many" -name '.zipdrop-*')" ]
 check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 
@@ -136,15 +139,6 @@ check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 # pseudo-terminal made by script(1).
 (cd "$work" && script -qec "'$work/app/zipdrop' '$work/a.zip'" /dev/null >"$work/terminal") || true
 check "terminal gets the closing line" grep -q "1 件を展開しました → app/a" "$work/terminal"
-
-# Cancel does not wait for a large entry to be written out: the file is dropped.
-make_zip "$work/huge.zip" "huge/zeros.bin+2"
-start "$work/huge.zip"
-id=$(window 展開しています) || true
-check "progress window shown for one large entry" [ -n "$id" ]
-press "$id" Escape
-check "run cancelled within an entry ends" status_is 1
-check "entry cancelled while written is dropped" [ -z "$(find "$work/app/huge" -type f)" ]
 
 # A display that has gone: the message is written to standard error instead.
 (DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
