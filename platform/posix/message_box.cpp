@@ -26,26 +26,6 @@ std::vector<std::string> ZenityCommand(const std::string& text, const std::strin
   return {"zenity", kind, "--no-markup", "--title=" + title, "--text=" + text};
 }
 
-// Qt guesses whether a text is rich text, so a plain text that happens to start with a tag
-// would be rendered as markup. Declaring rich text outright and escaping every special
-// character removes the guess. The backslash is escaped too, because kdialog expands "\n".
-std::string AsLiteralRichText(const std::string& text) {
-  std::string out = "<qt><p style=\"white-space:pre-wrap\">";
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      case '\\': out += "&#92;"; break;
-      case '\n': out += "<br>"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out + "</p></qt>";
-}
-
 std::vector<std::string> KdialogCommand(const std::string& text, const std::string& title,
                                         int iconCode) {
   const char* kind = iconCode == kIconExclamation ? "--sorry"
@@ -82,6 +62,26 @@ bool TryDialog(DialogProgram program, const std::string& text, const std::string
 }
 
 }  // namespace
+
+// Qt guesses whether a text is rich text, so a plain text that happens to start with a tag
+// would be rendered as markup. Declaring rich text outright and escaping every special
+// character removes the guess. The backslash is escaped too, because kdialog expands "\n".
+std::string AsLiteralRichText(const std::string& text) {
+  std::string out = "<qt><p style=\"white-space:pre-wrap\">";
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      case '\\': out += "&#92;"; break;
+      case '\n': out += "<br>"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out + "</p></qt>";
+}
 
 std::string MessageBytes(const std::u16string& text) {
   std::u16string lines;

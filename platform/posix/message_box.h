@@ -5,6 +5,10 @@
 
 namespace zipdrop {
 
+/// The text for a kdialog box, shown literally: declared rich text, with every character that Qt
+/// or kdialog would read as markup or an escape written as an entity.
+std::string AsLiteralRichText(const std::string& text);
+
 /// Turns Windows line breaks (CR LF, and a lone CR) into '\n' and the text into UTF-8.
 std::string MessageBytes(const std::u16string& text);
 

@@ -11,6 +11,7 @@
 #include "platform/platform_services.h"
 #include "platform/posix/display_check.h"
 #include "platform/posix/extractor/interrupt_watch.h"
+#include "platform/posix/message_box.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
 
@@ -147,8 +148,8 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
                                                 std::string("--title=") + kTitle, "--text=" + text},
                                                programFolder_, shown);
     if (!shown) {
-      answer =
-          AskInDialog({"kdialog", "--title", kTitle, "--password", text}, programFolder_, shown);
+      answer = AskInDialog({"kdialog", "--title", kTitle, "--password", AsLiteralRichText(text)},
+                           programFolder_, shown);
     }
     if (shown) return answer;
   }

@@ -101,8 +101,6 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttribute
   const std::optional<std::uint64_t>& limit = attributes.declaredSize;
   std::uint64_t total = 0;
   for (;;) {
-    // A large entry takes long to write, and a user who cancelled must not wait for it.
-    if (attributes.progress && attributes.progress->Cancelled()) return SkipReason::kCancelled;
     std::ptrdiff_t count = data.Read(buffer.data(), buffer.size());
     if (count < 0) return SkipReason::kUnreadableData;
     if (count == 0) return std::nullopt;

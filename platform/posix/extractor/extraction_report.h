@@ -19,12 +19,10 @@ enum class SkipReason {
   kSpecialFile,   // Devices, FIFOs and sockets.
   kEncrypted,       // Encrypted, and no password was given (cancelled, or no one to ask).
   kWrongPassword,   // Encrypted with a password other than the ones given.
-  kBadHeader,       // The entry's local header is missing or cannot be read.
   kUnreadableData,  // A bad CRC, a truncated archive or a compression method we cannot read.
   kTooLarge,        // The data grew past the size the archive declared.
   kAlreadyExists,   // Something already has the name; it is left untouched.
   kBlockedPath,     // A symlink or a file stands where a folder of the path should be.
-  kNamesDisagree,   // Kept for reports of older runs; names now come from the central directory.
   kWriteFailed,     // The file system refused for another reason.
   kDiskFull,        // No space was left: this entry and every later one, not attempted.
   kCancelled,       // The user cancelled the extraction while this entry was being written.

@@ -47,8 +47,8 @@ std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
 }
 
 // A streamed entry's data that ends early once the work is to stop (an interrupt, or the user's
-// Cancel), so that the run does not first finish a large entry. The unfinished file is then
-// dropped unpublished.
+// Cancel), so that the run does not first finish a large entry: a user who cancelled must not
+// wait for it. The unfinished file is then dropped unpublished, and counted as cancelled.
 class StoppableData : public EntryData {
  public:
   StoppableData(EntryData& data, const SharedExtraction& shared) : data_(data), shared_(shared) {}

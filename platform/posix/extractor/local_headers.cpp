@@ -15,7 +15,6 @@ namespace zipdrop {
 namespace {
 
 constexpr std::size_t kSearchBlock = 64 * 1024;
-constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 
 void ApplyLocalZip64(const std::string& extra, LocalHeader& header) {
   for (std::size_t at = 0; at + 4 <= extra.size();) {
@@ -79,6 +78,7 @@ std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool wi
       return std::nullopt;
     }
     header.name = bytes.substr(0, nameLength);
+    header.extra = bytes.substr(nameLength);
     ApplyLocalZip64(bytes.substr(nameLength), header);
   }
   return header;

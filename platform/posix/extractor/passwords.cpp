@@ -1,16 +1,13 @@
 #include "platform/posix/extractor/passwords.h"
 
-#include "platform/posix/extractor/byte_order.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
 
 namespace {
 
-constexpr std::uint16_t kMethodAes = 99;
-constexpr std::size_t kLocalHeaderSize = 30;
-constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 constexpr int kMostAttempts = 3;
 // ZipCrypto's check byte lets one wrong password in 256 through. For an entry this small, a
@@ -33,18 +30,6 @@ bool DecodesWhole(int fd, const EncryptedEntry& entry, EntryDecryption& decrypti
   }
 }
 
-// The extra fields of the entry's local header, where WinZip's AES field is found.
-std::optional<std::vector<unsigned char>> LocalExtraFields(int fd, const CentralEntry& entry) {
-  char header[kLocalHeaderSize];
-  if (!ReadFullyAt(fd, header, sizeof header, entry.localHeaderOffset)) return std::nullopt;
-  std::uint64_t extraOffset = entry.localHeaderOffset + kLocalHeaderSize + ReadLe16(header + 26);
-  std::vector<unsigned char> extra(ReadLe16(header + 28));
-  if (!ReadFullyAt(fd, reinterpret_cast<char*>(extra.data()), extra.size(), extraOffset)) {
-    return std::nullopt;
-  }
-  return extra;
-}
-
 }  // namespace
 
 std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& entry) {
@@ -53,9 +38,10 @@ std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& ent
   encrypted.content = entry;
   encrypted.content.flags &= static_cast<std::uint16_t>(~1u);
   if (entry.method == kMethodAes) {
-    std::optional<std::vector<unsigned char>> extra = LocalExtraFields(fd, entry);
-    if (!extra) return std::nullopt;
-    encrypted.scheme.aes = FindAesField(*extra);
+    std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, true);
+    if (!local) return std::nullopt;
+    encrypted.scheme.aes = FindAesField(
+        {reinterpret_cast<const unsigned char*>(local->extra.data()), local->extra.size()});
     if (!encrypted.scheme.aes) return std::nullopt;
     encrypted.content.method = encrypted.scheme.aes->actualMethod;
     encrypted.crcKnown = encrypted.scheme.aes->vendorVersion == 1;

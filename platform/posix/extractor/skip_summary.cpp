@@ -24,8 +24,6 @@ const char* DescribeReason(SkipReason reason) {
       return "暗号化されたファイル (パスワードなし)";
     case SkipReason::kWrongPassword:
       return "パスワードが違う暗号化されたファイル";
-    case SkipReason::kBadHeader:
-      return "読めないヘッダーまたは名前";
     case SkipReason::kUnreadableData:
       return "読めないデータ (破損または未対応の圧縮方式)";
     case SkipReason::kTooLarge:
@@ -34,8 +32,6 @@ const char* DescribeReason(SkipReason reason) {
       return "同じ名前がすでにある";
     case SkipReason::kBlockedPath:
       return "途中にリンクかファイルがある";
-    case SkipReason::kNamesDisagree:
-      return "ヘッダーごとに名前が食い違う";
     case SkipReason::kWriteFailed:
       return "書き込みの失敗";
     case SkipReason::kDiskFull:

@@ -13,6 +13,9 @@ inline constexpr std::size_t kLocalHeaderSize = 30;
 inline constexpr std::size_t kCentralRecordSize = 46;
 inline constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
 
+/// The general-purpose flag of an entry whose sizes and CRC follow its data.
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+
 /// Compression methods, as the method field numbers them.
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflate = 8;
@@ -22,6 +25,7 @@ inline constexpr std::uint16_t kMethodLzma = 14;
 inline constexpr std::uint16_t kMethodZstd = 93;
 inline constexpr std::uint16_t kMethodXz = 95;
 inline constexpr std::uint16_t kMethodPpmd = 98;
+inline constexpr std::uint16_t kMethodAes = 99;  // WinZip AES: the real method is in its field.
 
 /// The CRC-32 that ZIP records, continued from crc.
 std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc = 0);
@@ -36,7 +40,8 @@ struct LocalHeader {
   std::uint32_t modified = 0;  // DOS date << 16 | time.
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
-  std::string name;  // Filled only when asked for.
+  std::string name;   // Filled only when asked for,
+  std::string extra;  // as are the extra fields.
 };
 
 /// Reads the local header at offset; nothing when no complete one is there.
