@@ -20,25 +20,26 @@ if(NOT ZIPDROP_SANITIZE)
 endif()
 
 # The launcher and icon beside the program make the build folder a drop target on the desktop.
-# The launcher finds the program beside itself, so it keeps working when the folder moves; the
-# Icon key must be an absolute path, so only the icon is lost then.
-set(zipdrop_launcher_template ${PROJECT_SOURCE_DIR}/resources/zipdrop.desktop.in)
-set(ZIPDROP_ICON ${CMAKE_BINARY_DIR}/zipdrop.png)
-configure_file(${PROJECT_SOURCE_DIR}/resources/zipdrop.png ${ZIPDROP_ICON} COPYONLY)
-configure_file(${zipdrop_launcher_template} ${CMAKE_BINARY_DIR}/zipdrop.desktop @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
+# The launcher finds the program beside itself, so it keeps working when the folder moves, and
+# else runs the program it recorded, so a copy of it on the desktop works too; the Icon key must
+# be an absolute path, so only the icon is lost when the folder moves.
+include(${CMAKE_CURRENT_LIST_DIR}/launcher.cmake)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/resources/zipdrop.desktop.in
+             ${PROJECT_SOURCE_DIR}/resources/zipdrop_launcher.sh)
+configure_file(${PROJECT_SOURCE_DIR}/resources/zipdrop.png ${CMAKE_BINARY_DIR}/zipdrop.png COPYONLY)
+zipdrop_write_launcher("${CMAKE_BINARY_DIR}/zipdrop.desktop" "${CMAKE_BINARY_DIR}/zipdrop.png"
+                       "${CMAKE_BINARY_DIR}/zipdrop")
 
 # cmake --install build --prefix DIR puts the program, its launcher and its icon into DIR, the
-# folder that then receives what is dropped.
+# folder that then receives what is dropped. The launcher records the program's path without
+# DESTDIR, where a package puts it once installed.
 install(TARGETS zipdrop DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/zipdrop.png DESTINATION .)
 install(CODE "
-  file(READ \"${zipdrop_launcher_template}\" launcher)
-  string(REPLACE \"@ZIPDROP_ICON@\" \"\${CMAKE_INSTALL_PREFIX}/zipdrop.png\" launcher \"\${launcher}\")
-  set(installed \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/zipdrop.desktop\")
+  include(\"${CMAKE_CURRENT_LIST_DIR}/launcher.cmake\")
+  get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+  set(installed \"\$ENV{DESTDIR}\${prefix}/zipdrop.desktop\")
   message(STATUS \"Installing: \${installed}\")
-  file(WRITE \"\${installed}\" \"\${launcher}\")
-  file(CHMOD \"\${installed}\" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  zipdrop_write_launcher(\"\${installed}\" \"\${prefix}/zipdrop.png\" \"\${prefix}/zipdrop\")
 ")

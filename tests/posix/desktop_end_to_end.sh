@@ -40,7 +40,8 @@ mkdir -p "$work/temp" "$work/bin" "$work/app"
 # The opener records what it was asked to open.
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened"\n' "$work" >"$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
-cp "$build/zipdrop" "$build/zipdrop.desktop" "$build/zipdrop.png" "$work/app/"
+# Installed as a user would, so that the launcher records the program in $work/app.
+cmake --install "$build" --prefix "$work/app" >/dev/null
 
 # make_zip ARCHIVE [NAME=CONTENT | NAME@LINK | COUNT*SIZE | NAME+GIB (zeros, deflated)]...
 make_zip() {
@@ -144,30 +145,71 @@ check "terminal gets the closing line" grep -q "1 件を展開しました → a
 (DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
 check "gone display falls back to standard error" grep -q 使い方 "$work/stderr"
 
-# The launcher: valid, and it finds the program beside its own real location after the folder
-# is moved, and through a link to it; each dropped file is extracted in turn.
-check "launcher is valid" desktop-file-validate "$work/app/zipdrop.desktop"
-mv "$work/app" "$work/moved app"
-mkdir -p "$work/applications"
-ln -s "$work/moved app/zipdrop.desktop" "$work/applications/zipdrop.desktop"
-rm -rf "$work/moved app/a"
-make_zip "$work/b b.zip" "b/2.txt=two"
-make_zip "$work/c.zip" "c/3.txt=three"
-/usr/bin/python3 - "$work" <<'PYTHON'
+# The launcher, as built and as installed, started as GLib's launcher does: from its file, where
+# %k is its path ("path"), or from its text as `gio launch` does, where %k is empty ("text").
+check "launcher is valid" desktop-file-validate "$build/zipdrop.desktop"
+check "installed launcher is valid" desktop-file-validate "$work/app/zipdrop.desktop"
+launch() {  # launch path|text LAUNCHER [FILE]...
+  /usr/bin/python3 - "$@" <<'PYTHON'
 import sys
 import gi
 gi.require_version("Gio", "2.0")
-from gi.repository import Gio
-work = sys.argv[1]
-moved = Gio.DesktopAppInfo.new_from_filename(work + "/moved app/zipdrop.desktop")
-moved.launch([Gio.File.new_for_path(work + "/a.zip"), Gio.File.new_for_path(work + "/b b.zip")], None)
-linked = Gio.DesktopAppInfo.new_from_filename(work + "/applications/zipdrop.desktop")
-linked.launch([Gio.File.new_for_path(work + "/c.zip")], None)
+from gi.repository import GLib, Gio
+how, launcher, files = sys.argv[1], sys.argv[2], sys.argv[3:]
+if how == "path":
+    app = Gio.DesktopAppInfo.new_from_filename(launcher)
+else:
+    keys = GLib.KeyFile()
+    keys.load_from_file(launcher, GLib.KeyFileFlags.NONE)
+    app = Gio.DesktopAppInfo.new_from_keyfile(keys)
+app.launch([Gio.File.new_for_path(f) for f in files], None)
 PYTHON
+}
 arrived() { for _ in $(seq 300); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
-check "launcher extracts the first file" arrived "$work/moved app/a/1.txt"
-check "launcher extracts the second file" arrived "$work/moved app/b/2.txt"
-check "linked launcher finds the program" arrived "$work/moved app/c/3.txt"
+plant() { printf '#!/bin/sh\ntouch "%s/planted"\n' "$work" >"$1/zipdrop" && chmod +x "$1/zipdrop"; }
+
+# Without %k the dropped file is not taken for the launcher's location: the program planted
+# beside it stays unrun, and the recorded one extracts it. A copy of the launcher runs the
+# program its original recorded; the build's records the build's (which shows its usage box).
+mkdir -p "$work/drop" "$work/Desktop"
+plant "$work/drop"
+make_zip "$work/drop/d.zip" "d/4.txt=four"
+launch text "$work/app/zipdrop.desktop" "$work/drop/d.zip"
+check "launcher without %k extracts the first file" arrived "$work/app/d/4.txt"
+cp "$work/app/zipdrop.desktop" "$work/Desktop/"
+make_zip "$work/e.zip" "e/5.txt=five"
+launch path "$work/Desktop/zipdrop.desktop" "$work/e.zip"
+check "copied launcher runs the recorded program" arrived "$work/app/e/5.txt"
+cp "$build/zipdrop.desktop" "$work/Desktop/build.desktop"
+launch path "$work/Desktop/build.desktop"
+id=$(window 使い方) || true
+check "build's launcher records the build's program" [ -n "$id" ]
+[ -z "$id" ] || press "$id" Return
+
+# Moved into a folder whose name ends in a newline, the launcher finds the program beside its
+# real location, also through a link, and not the one planted in the folder named without the
+# newline; each dropped file is extracted in turn.
+moved="$work/moved app
+"
+mv "$work/app" "$moved"
+mkdir -p "$work/moved app" "$work/applications"
+plant "$work/moved app"
+ln -s "$moved/zipdrop.desktop" "$work/applications/zipdrop.desktop"
+rm -rf "$moved/a"
+make_zip "$work/b b.zip" "b/2.txt=two"
+make_zip "$work/c.zip" "c/3.txt=three"
+launch path "$moved/zipdrop.desktop" "$work/a.zip" "$work/b b.zip"
+launch path "$work/applications/zipdrop.desktop" "$work/c.zip"
+check "launcher extracts the first file" arrived "$moved/a/1.txt"
+check "launcher extracts the second file" arrived "$moved/b/2.txt"
+check "linked launcher finds the program" arrived "$moved/c/3.txt"
+check "no planted program ran" [ ! -e "$work/planted" ]
+
+# The copy on the desktop, with the program moved away from where it was recorded, says so.
+launch path "$work/Desktop/zipdrop.desktop" "$work/c.zip"
+id=$(window エラー) || true
+check "launcher without a program says so" [ -n "$id" ]
+[ -z "$id" ] || press "$id" Return
 
 echo "desktop: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
