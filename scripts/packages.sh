@@ -6,6 +6,8 @@
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 libisal-dev nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev
                 zlib1g-dev libxml2-dev)
+# scripts/release cross-builds zipdrop.exe with MinGW-w64 and packs it with zip.
+WINDOWS_RELEASE_PACKAGES=(ninja-build g++-mingw-w64-x86-64-posix zip)
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes; 7-Zip
 # also makes the encrypted archives that the decryption is checked against. The desktop tests run
 # the real dialogs on a virtual X server, find their windows and take screenshots of them, check

@@ -6,7 +6,8 @@ target_include_directories(zipdrop_posix_error PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 include(${CMAKE_CURRENT_LIST_DIR}/extractor/extractor.cmake)
 
 file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-list(REMOVE_ITEM zipdrop_posix_sources ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp)
+list(REMOVE_ITEM zipdrop_posix_sources ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp
+     ${CMAKE_CURRENT_LIST_DIR}/older_c_library.cpp)
 add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
 target_include_directories(zipdrop_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zipdrop_platform PUBLIC zipdrop_extractor)
@@ -17,6 +18,7 @@ target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
 # sanitizers, which must see every allocation through the shared runtime.
 if(NOT ZIPDROP_SANITIZE)
   target_link_options(zipdrop PRIVATE -static-libstdc++ -static-libgcc)
+  target_sources(zipdrop PRIVATE ${CMAKE_CURRENT_LIST_DIR}/older_c_library.cpp)
 endif()
 
 # The launcher and icon beside the program make the build folder a drop target on the desktop.

@@ -11,6 +11,7 @@
 
 #include "platform/posix/extractor/deflate_decoder.h"
 #include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/isal_library.h"
 #include "platform/posix/extractor/zip_records.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/posix/scratch_folder.h"
@@ -122,12 +123,18 @@ struct RawCase {
   std::uint32_t crcChange = 0;  // XORed into the declared CRC.
   std::int64_t rawChange = 0;   // Added to the declared compressed size.
   bool decodes;
+  bool withoutIsal = false;  // DEFLATE by zlib, as on a machine without ISA-L.
 };
 
 class EntryDecodingTest : public ::testing::TestWithParam<RawCase> {
  protected:
+  void SetUp() override { ForceIsalMissing(GetParam().withoutIsal); }
+  void TearDown() override { ForceIsalMissing(false); }
   testing::ScratchFolder scratch_;
 };
+
+// The build machine has ISA-L; a load that silently failed would leave only zlib tested.
+TEST(IsalLibraryTest, LoadsWhereInstalled) { EXPECT_NE(LoadIsalInflate(), nullptr); }
 
 // Both paths, whole in memory (stored and deflated) and streamed through each method's decoder.
 TEST_P(EntryDecodingTest, GivesExactlyTheDeclaredContentOrNothing) {
@@ -184,6 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A compressed size larger than the data is harmless when the stream ends in time.
         RawCase{"RunsPastTheFile", 8, kText, Deflate(kText), 0, 0, 1000, true},
         RawCase{"NotDeflate", 8, kText, std::string(5000, '\xff'), 0, 0, 0, false},
+        RawCase{"DeflatedWithoutIsal", 8, kText, Deflate(kText), 0, 0, 0, true, true},
+        RawCase{"CutShortWithoutIsal", 8, kText, Deflate(kText), 0, 0, -10, false, true},
+        RawCase{"NotDeflateWithoutIsal", 8, kText, std::string(5000, '\xff'), 0, 0, 0, false, true},
         RawCase{"Bzip2", 12, kText, Bzip2(kText), 0, 0, 0, true},
         RawCase{"Bzip2CutShort", 12, kText, Bzip2(kText), 0, 0, -10, false},
         RawCase{"Xz", 95, kText, Xz(kText), 0, 0, 0, true},

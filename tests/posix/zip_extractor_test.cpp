@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -210,6 +211,34 @@ TEST_P(ExtractorTest, ReadOnlyFolderEntriesStillReceiveTheirFiles) {
   struct stat status;
   ASSERT_EQ(stat((out_ / "ro").c_str(), &status), 0);
   EXPECT_EQ(status.st_mtime, 1000000000);
+}
+
+// A browser's record of where the archive came from follows every file out of it, as Windows's
+// download mark does; a read-only file included, written by a user who may not set attributes on
+// a file without write permission.
+TEST_P(ExtractorTest, CarriesTheDownloadOriginOntoEveryFile) {
+  ZipBuilder zip;
+  zip.AddFile("a.txt", "a").AddFile("sub/b.txt", "b").AddFile("ro.txt", "r", 0100444);
+  zip.AddFolder("empty/");
+  zip.WriteTo(archive_);
+  const std::string origin = "https://example.org/a.zip", referrer = "https://example.org/";
+  if (setxattr(archive_.c_str(), "user.xdg.origin.url", origin.data(), origin.size(), 0) != 0) {
+    GTEST_SKIP() << "no user attributes on this file system";
+  }
+  setxattr(archive_.c_str(), "user.xdg.referrer.url", referrer.data(), referrer.size(), 0);
+  ASSERT_EQ(ExtractAsOrdinaryUser(archive_, out_), 3u);
+  auto attribute = [](const fs::path& path, const char* name) {
+    std::string value(256, '\0');
+    ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
+    return value.substr(0, size < 0 ? 0 : static_cast<std::size_t>(size));
+  };
+  for (const char* name : {"a.txt", "sub/b.txt", "ro.txt"}) {
+    EXPECT_EQ(attribute(out_ / name, "user.xdg.origin.url"), origin) << name;
+    EXPECT_EQ(attribute(out_ / name, "user.xdg.referrer.url"), referrer) << name;
+  }
+  struct stat status;
+  ASSERT_EQ(stat((out_ / "ro.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0444u);
 }
 
 // Where files are written under a temporary name (file systems without O_TMPFILE), an interrupt

@@ -119,10 +119,12 @@ void SetTime(int fd, const std::optional<timespec>& mtime) {
   futimens(fd, times);
 }
 
-// Gives the written file its time, then its name, never replacing anything.
+// Gives the written file its time and the archive's origin, then its name, never replacing
+// anything.
 std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& attributes,
                                  const std::string& name) {
   SetTime(file.Fd(), attributes.mtime);
+  if (attributes.origin) attributes.origin->Mark(file.Fd());
   if (!file.Publish(name)) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
   }

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/posix/extractor/download_origin.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
@@ -35,6 +36,7 @@ struct EntryAttributes {
   std::optional<timespec> mtime;
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
   ExtractionProgress* progress = nullptr;     // Counts the bytes written, when given.
+  const DownloadOrigin* origin = nullptr;     // Where the archive came from, marked on the file.
 };
 
 /// The folders this run created on the way to files, before (or without) their own entry. A folder

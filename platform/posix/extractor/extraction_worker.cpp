@@ -91,7 +91,7 @@ class Worker {
   SharedExtraction& shared_;
   EntryAttributes FileAttributes(const CentralEntry& entry) const {
     return {PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry), entry.uncompressedSize,
-            shared_.progress};
+            shared_.progress, &shared_.origin};
   }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
 
@@ -229,7 +229,8 @@ SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& direct
       inMemoryLimit(inMemoryLimit),
       readAheadSize(readAheadSize),
       progress(progress),
-      passwords(passwords) {
+      passwords(passwords),
+      origin(DownloadOrigin::Read(archiveFd)) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/download_origin.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
 #include "platform/posix/extractor/extraction_progress.h"
@@ -45,6 +46,7 @@ class SharedExtraction {
   MadeFolders madeFolders;
   ExtractionProgress* progress;  // May be null.
   PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
+  const DownloadOrigin origin;   // Read once from the archive, marked on every file written.
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.

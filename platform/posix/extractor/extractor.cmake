@@ -4,15 +4,19 @@ find_package(Threads REQUIRED)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 # libdeflate decodes the entries small enough to be held in memory, and computes CRC-32.
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# ISA-L's header only: the library is loaded at run time (see isal_library.h), with zlib's inflate
+# standing in where the system lacks it.
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
+pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(LIBZSTD REQUIRED IMPORTED_TARGET libzstd)
 # nettle gives AES, PBKDF2 and HMAC-SHA1 for archives encrypted with WinZip's AES.
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 
 # zipdrop runs once per dropped file, so its start-up counts, and each shared library costs the
-# loader a fraction of a millisecond: the codecs' static archives are linked where Debian ships
-# them (ISA-L ships none), the shared libraries otherwise.
+# loader a fraction of a millisecond; the released program, besides, must start on a machine that
+# has none of them. The codecs' static archives are linked where Debian ships them, the shared
+# libraries otherwise.
 function(zipdrop_codec variable name)
   find_library(ZIPDROP_STATIC_${name} NAMES lib${name}.a)
   if(ZIPDROP_STATIC_${name})
@@ -58,11 +62,12 @@ if(ZIPDROP_LIBARCHIVE_STATIC)
 else()
   target_link_libraries(zipdrop_extractor PUBLIC PkgConfig::LIBARCHIVE)
 endif()
-foreach(codec deflate isal lzma zstd bz2)
+foreach(codec deflate lzma zstd bz2 z nettle)
   zipdrop_codec(zipdrop_${codec} ${codec})
 endforeach()
 target_include_directories(zipdrop_extractor PUBLIC ${LIBDEFLATE_INCLUDE_DIRS}
-                           ${LIBISAL_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS} ${LIBZSTD_INCLUDE_DIRS})
-target_link_libraries(zipdrop_extractor PUBLIC ${zipdrop_deflate} ${zipdrop_isal} ${zipdrop_lzma}
-                      ${zipdrop_zstd} ${zipdrop_bz2} PkgConfig::NETTLE Threads::Threads
-                      zipdrop_posix_error)
+                           ${LIBISAL_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS} ${LIBZSTD_INCLUDE_DIRS}
+                           ${ZLIB_INCLUDE_DIRS} ${NETTLE_INCLUDE_DIRS})
+target_link_libraries(zipdrop_extractor PUBLIC ${zipdrop_deflate} ${zipdrop_lzma} ${zipdrop_zstd}
+                      ${zipdrop_bz2} ${zipdrop_z} ${zipdrop_nettle} Threads::Threads
+                      ${CMAKE_DL_LIBS} zipdrop_posix_error)

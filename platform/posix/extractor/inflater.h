@@ -1,8 +1,8 @@
 // A streaming decoder of DEFLATE and of Deflate64, the variant Windows Explorer writes for large
 // archives. Hand-written because no packaged library decodes Deflate64 (zlib's contrib/infback9
 // is unmaintained and not packaged); Deflate64 is DEFLATE with a 64 KiB window, length code 285
-// carrying 16 extra bits, and distance codes 30 and 31. Plain DEFLATE goes to ISA-L, which is
-// faster; the DEFLATE mode is kept so the fuzzer can hold this decoder against libdeflate.
+// carrying 16 extra bits, and distance codes 30 and 31. Plain DEFLATE goes to ISA-L or zlib, which
+// are faster; the DEFLATE mode is kept so the fuzzer can hold this decoder against zlib.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,10 @@
-// Stored, DEFLATE (ISA-L's streaming inflate, the fastest packaged), bzip2, LZMA, xz and zstd.
+// Stored, DEFLATE (ISA-L's streaming inflate, the fastest packaged, or zlib's where the system
+// has no ISA-L), bzip2, LZMA, xz and zstd.
 #include "platform/posix/extractor/method_decoders.h"
 
 #include <bzlib.h>
-#include <isa-l/igzip_lib.h>
 #include <lzma.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "platform/posix/extractor/inflater.h"
+#include "platform/posix/extractor/isal_library.h"
 #include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
@@ -53,11 +55,12 @@ class StoredDecoder final : public MethodDecoder {
   std::uint64_t remaining_ = 0;
 };
 
-class InflateDecoder final : public MethodDecoder {
+class IsalInflateDecoder final : public MethodDecoder {
  public:
-  InflateDecoder() : state_(std::make_unique<inflate_state>()) {}
+  explicit IsalInflateDecoder(const IsalInflate& isal)
+      : isal_(isal), state_(std::make_unique<inflate_state>()) {}
   bool Begin(const CentralEntry&, RawSource&) override {
-    isal_inflate_init(state_.get());
+    isal_.init(state_.get());
     state_->crc_flag = ISAL_DEFLATE;
     return true;
   }
@@ -67,7 +70,7 @@ class InflateDecoder final : public MethodDecoder {
     state_->avail_in = Clamp32(input.size());
     state_->next_out = reinterpret_cast<std::uint8_t*>(output.data());
     state_->avail_out = Clamp32(output.size());
-    int status = isal_inflate(state_.get());
+    int status = isal_.inflate(state_.get());
     std::size_t consumed = Clamp32(input.size()) - state_->avail_in;
     std::size_t produced = Clamp32(output.size()) - state_->avail_out;
     source.Consume(consumed);
@@ -76,8 +79,47 @@ class InflateDecoder final : public MethodDecoder {
   }
 
  private:
+  const IsalInflate& isal_;
   std::unique_ptr<inflate_state> state_;  // About 90 KiB: too large for the stack.
 };
+
+class ZlibInflateDecoder final : public MethodDecoder {
+ public:
+  ~ZlibInflateDecoder() override {
+    if (open_) inflateEnd(&stream_);
+  }
+  bool Begin(const CentralEntry&, RawSource&) override {
+    // Negative window bits: the raw DEFLATE stream of a ZIP entry, without zlib's header.
+    if (!open_) open_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
+    return open_ && inflateReset(&stream_) == Z_OK;
+  }
+  DecodeStep Decode(RawSource& source, std::span<char> output) override {
+    std::span<const unsigned char> input = source.Available();
+    stream_.next_in = const_cast<Bytef*>(input.data());
+    stream_.avail_in = Clamp32(input.size());
+    stream_.next_out = reinterpret_cast<Bytef*>(output.data());
+    stream_.avail_out = Clamp32(output.size());
+    int status = inflate(&stream_, Z_NO_FLUSH);
+    std::size_t consumed = Clamp32(input.size()) - stream_.avail_in;
+    std::size_t produced = Clamp32(output.size()) - stream_.avail_out;
+    source.Consume(consumed);
+    // Z_BUF_ERROR only says that no progress was possible: more input is needed.
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+      return {produced, DecodeStep::kDamaged};
+    }
+    return Step(produced, consumed, status == Z_STREAM_END);
+  }
+
+ private:
+  z_stream stream_{};
+  bool open_ = false;
+};
+
+std::unique_ptr<MethodDecoder> MakeInflateDecoder() {
+  const IsalInflate* isal = LoadIsalInflate();
+  if (isal != nullptr) return std::make_unique<IsalInflateDecoder>(*isal);
+  return std::make_unique<ZlibInflateDecoder>();
+}
 
 class Bzip2Decoder final : public MethodDecoder {
  public:
@@ -258,7 +300,7 @@ std::unique_ptr<MethodDecoder> MakeMethodDecoder(std::uint16_t method) {
     case kMethodStored:
       return std::make_unique<StoredDecoder>();
     case kMethodDeflate:
-      return std::make_unique<InflateDecoder>();
+      return MakeInflateDecoder();
     case kMethodDeflate64:
       return MakeDeflate64Decoder();
     case kMethodBzip2:

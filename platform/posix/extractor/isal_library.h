@@ -1,0 +1,22 @@
+// ISA-L's inflate, the fastest packaged, loaded at run time rather than linked: Debian ships ISA-L
+// only as a shared library, and the released program must start on a machine without it. Where
+// it is missing, zlib's inflate (linked in) decodes DEFLATE instead, at about half the speed.
+#pragma once
+
+#include <isa-l/igzip_lib.h>
+
+namespace zipdrop {
+
+struct IsalInflate {
+  void (*init)(inflate_state*);
+  int (*inflate)(inflate_state*);
+};
+
+/// ISA-L's inflate when the system has libisal.so.2, else nullptr. Loaded once per process.
+const IsalInflate* LoadIsalInflate();
+
+/// Makes LoadIsalInflate answer nullptr, as on a machine without ISA-L, so that tests reach the
+/// decoder that stands in for it.
+void ForceIsalMissing(bool missing);
+
+}  // namespace zipdrop
