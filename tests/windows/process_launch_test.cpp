@@ -164,7 +164,7 @@ TEST_P(HandlerFolderTest, IsGivenOnlyAPathThatTheAnsiCodePageLeavesAsItIs) {
   ShortFormReader read =
       row.shortNames ? &ShortFormOf : +[](const std::wstring& path) { return path; };
   if (expected == Handed::kNothing) {
-    EXPECT_THROW(LaunchProcess(line, 1, read), PlatformError);
+    EXPECT_THROW(ReportAfterExit(LaunchProcess(line, 1, read)), PlatformError);
     return;
   }
   std::optional<std::wstring> report = ReportAfterExit(LaunchProcess(line, 1, read));
