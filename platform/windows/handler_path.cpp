@@ -44,7 +44,7 @@ bool SurvivesAnsiCodePage(std::wstring_view text) {
   int units = static_cast<int>(text.size());
   int bytes = WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, nullptr, 0, nullptr,
                                   conversion.usedDefault);
-  if (bytes <= 0 || usedDefault) return false;
+  if (bytes <= 0) return false;
   std::string ansi(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, ansi.data(), bytes, nullptr,
                       conversion.usedDefault);

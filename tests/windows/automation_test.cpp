@@ -242,8 +242,8 @@ TEST_F(AutomationTest, ACallReturnsOnlyAfterTheShellLetsGoOfTheProcess) {
 }
 
 // The run holds the objects of Namespace and items across later calls, and the shell may keep a
-// reference while they live, so no wait follows those calls. Should one wait all the same, a timer
-// lets go after a minute, and the test fails instead of hanging.
+// reference while they live: no wait follows those calls. A wrong wait ends at the timer, and
+// fails.
 TEST_F(AutomationTest, ANamespaceCallReturnsWhileTheShellHoldsTheProcess) {
   static ComPtr<IUnknown> process;
   StubDispatch target;

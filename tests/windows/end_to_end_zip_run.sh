@@ -39,8 +39,7 @@ sample_trace="$(mktemp)"
 japanese_trace="$(mktemp)"
 statuses=()
 # Runs zipdrop.exe on the archive with Wine's process traces in the file. Wine takes the
-# arguments' text from the locale's character set, and the ANSI code page, 932 here, from its
-# language: the handler is given the Japanese name only where the code page holds it.
+# arguments' text from the locale's character set, and the ANSI code page (932) from its language.
 run_traced() {
   local status=0
   ZIPDROP_PROBE_REPORT='C:\planted_probe_report.txt' WINEDEBUG=+process,+rundll32 LC_ALL=ja_JP.UTF-8 \

@@ -25,12 +25,6 @@ install_packages() {
     { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }
 }
 
-# Wine takes the ANSI code page from the locale: 1252 from C.UTF-8, and 932 from Japanese.
-japanese_locale() {
-  locale -a | grep -qx 'ja_JP.utf8' ||
-    { sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen && locale-gen >/dev/null; }
-}
-
 cross_build() {
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
@@ -87,7 +81,9 @@ run_unit_tests() {
 }
 
 install_packages
-japanese_locale
+# Wine takes the ANSI code page from the locale: 1252 from C.UTF-8, and 932 from Japanese.
+locale -a | grep -qx 'ja_JP.utf8' ||
+  { sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen && locale-gen >/dev/null; }
 cross_build
 start_display
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
