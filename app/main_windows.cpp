@@ -9,9 +9,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     zipdrop::RestrictDllSearchToSystem();
     zipdrop::WindowsPlatform platform;
     zipdrop::StartUp(platform);
-  } catch (const zipdrop::PlatformError&) {
-    // Only a system that refuses the DLL restriction or COM itself gets here; there is no
-    // platform left to tell the user with.
+  } catch (...) {
+    // A failure the run did not pass over itself (the DLL restriction or COM refused, memory
+    // exhausted) ends the program quietly, as every failure does: there is no platform left to
+    // tell the user with, and an exception leaving wWinMain would bring up the system's crash box.
     return 1;
   }
   return 0;

@@ -17,6 +17,7 @@ add_library(zipdrop_platform STATIC
   ${CMAKE_CURRENT_LIST_DIR}/automation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/com_handles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/handler_path.cpp
   ${CMAKE_CURRENT_LIST_DIR}/module_path.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_launch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/shell_process_reference.cpp

@@ -8,6 +8,7 @@
 #include "platform/platform_services.h"
 #include "platform/windows/command_line.h"
 #include "platform/windows/handle_owner.h"
+#include "platform/windows/handler_path.h"
 #include "platform/windows/windows_error.h"
 
 namespace zipdrop {
@@ -98,24 +99,45 @@ std::optional<std::wstring> FileProtocolTarget(std::wstring_view commandLine) {
   return std::wstring(Trimmed(entry.substr(entryEnd), L" \t"));
 }
 
-std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle) {
-  // The handler gives its path to the shell's execute function, which, for a path that is no
-  // folder, tries the program extensions on it: "D:\tools\photos" would start a photos.exe,
-  // .com, .bat or .cmd that the archive has just put beside zipdrop.exe.
+// The handler gives its path to the shell's execute function, which, for a path that is no
+// folder, tries the program extensions on it: "D:\tools\photos" would start a photos.exe, .com,
+// .bat or .cmd that the archive has just put beside zipdrop.exe. The handler also takes its path
+// only in the ANSI code page, into which rundll32 converts it with best fit, so the path it opens
+// must be one that the conversion leaves as it is; a "café" folder would otherwise be opened as
+// "cafe", where the archive may have put a cafe.exe.
+std::wstring WithHandlerFolderChecked(std::wstring_view commandLine,
+                                      ShortFormReader readShortForm) {
   std::optional<std::wstring> target = FileProtocolTarget(commandLine);
-  if (target && !IsExistingFolder(*target)) {
+  if (!target) return std::wstring(commandLine);
+  std::wstring folder = WithoutDoubledSeparators(*target);
+  if (!IsExistingFolder(folder)) {
     throw PlatformError("the folder handler is started for existing folders only");
   }
-  std::wstring application = TrustedProgramPath(commandLine);
-  // CreateProcessW may write into the command line, so it gets a copy of its own.
-  std::wstring writableLine(commandLine);
+  std::optional<std::wstring> handlerForm = HandlerFormOf(folder, readShortForm);
+  if (!handlerForm) {
+    throw PlatformError("the folder " + Utf8Of(folder) + " has no name in the ANSI code page");
+  }
+  // The target is the line's last text, with only blanks and tabs after it.
+  size_t targetEnd = commandLine.find_last_not_of(L" \t") + 1;
+  return std::wstring(commandLine.substr(0, targetEnd - target->size())) + *handlerForm;
+}
+
+// The new process starts in the system folder rather than in ours: zipdrop's current folder may
+// well be its own folder, where the archive's files have just landed, and a program looks for
+// DLLs and programs in its current folder.
+std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle,
+                           ShortFormReader readShortForm) {
+  std::wstring line = WithHandlerFolderChecked(commandLine, readShortForm);
+  std::wstring application = TrustedProgramPath(line);
+  std::wstring workingFolder = SystemFolder(&GetSystemDirectoryW);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(windowStyle);
   PROCESS_INFORMATION started{};
-  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), writableLine.data(),
-                      nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+  // CreateProcessW may write into the command line, which is our own copy.
+  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr,
+                      nullptr, FALSE, 0, nullptr, workingFolder.c_str(), &startup, &started)) {
     ThrowLastError("CreateProcessW");
   }
   HandleOwner process(started.hProcess);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/windows/handler_path.h"
+
 namespace zipdrop {
 
 /// The full path CreateProcessW must run for the command line. A program named without any
@@ -18,9 +20,16 @@ std::wstring TrustedProgramPath(std::wstring_view commandLine);
 /// handler is to open, blanks around it dropped; nothing for any other command line.
 std::optional<std::wstring> FileProtocolTarget(std::wstring_view commandLine);
 
-/// Starts the command line with the window-style code in its start-up information and returns
-/// the new process's identifier. Does not wait for the process. Throws PlatformError, starting
-/// nothing, when the line runs the folder handler on anything but an existing folder.
-std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle);
+/// For the folder handler's command line, the line with the folder's path in the form that the
+/// handler receives unchanged (see HandlerFormOf); any other line as it is. Throws PlatformError
+/// when the path names no existing folder or has no such form.
+std::wstring WithHandlerFolderChecked(std::wstring_view commandLine,
+                                      ShortFormReader readShortForm = &ShortFormOf);
+
+/// Starts the command line, checked by WithHandlerFolderChecked, in the system folder with the
+/// window-style code in its start-up information, and returns the new process's identifier. Does
+/// not wait for the process. Throws PlatformError, starting nothing, when the check fails.
+std::int64_t LaunchProcess(std::wstring_view commandLine, int windowStyle,
+                           ShortFormReader readShortForm = &ShortFormOf);
 
 }  // namespace zipdrop

@@ -47,9 +47,12 @@ ShellProcessReference::ShellProcessReference() {
   ownCount_ = counter_.Count();
 }
 
+// A shell thread may take a reference between the first wait and the unregistering; the second
+// wait keeps it from being released into a counter that no longer exists.
 ShellProcessReference::~ShellProcessReference() {
   WaitForShell();
   SHSetInstanceExplorer(nullptr);
+  WaitForShell();
 }
 
 void ShellProcessReference::WaitForShell() {

@@ -85,14 +85,19 @@ ObjectRef WindowsPlatform::CreateAutomationObject(const std::u16string& progId) 
   return CreateDispatchObject(progId);
 }
 
-// The shell may take its reference on the process during any call, and a failed call may have
-// started work as well as a successful one, so the wait follows every call, however it ends.
+// CopyHere is the one call after which the shell may still be at work on a thread of its own, and
+// a failed CopyHere may have started that work as well as a successful one, so the wait follows
+// it however it ends. No other call waits: a reference that the shell keeps for as long as an
+// object it returned lives, and the run holds such objects across later calls, would never go.
 Value WindowsPlatform::CallMember(const ObjectRef& object, const std::u16string& member,
                                   const std::vector<Value>& arguments) {
-  struct WaitAfterCall {
+  struct WaitAfterCopy {
     ShellProcessReference& shell;
-    ~WaitAfterCall() { shell.WaitForShell(); }
-  } waitAfterCall{shellReference_};
+    bool copies;
+    ~WaitAfterCopy() {
+      if (copies) shell.WaitForShell();
+    }
+  } waitAfterCopy{shellReference_, SameIgnoringCase(WideOf(member), L"CopyHere")};
   return CallDispatchMember(object, member, arguments);
 }
 

@@ -27,8 +27,8 @@ class WindowsPlatform : public PlatformServices {
   std::u16string ReadProgramFolder() override;
   std::u16string ReadEnvironment(const std::u16string& name) override;
   ObjectRef CreateAutomationObject(const std::u16string& progId) override;
-  /// Returns only when the shell holds no reference to the process any more, so that nothing
-  /// after a "CopyHere" runs while the shell is still copying on a thread of its own.
+  /// After "CopyHere", returns only when the shell holds no reference to the process any more, so
+  /// that nothing after it runs while the shell is still copying on a thread of its own.
   Value CallMember(const ObjectRef& object, const std::u16string& member,
                    const std::vector<Value>& arguments) override;
   /// Starts the folder handler only for an existing folder (see LaunchProcess).

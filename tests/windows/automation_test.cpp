@@ -241,5 +241,20 @@ TEST_F(AutomationTest, ACallReturnsOnlyAfterTheShellLetsGoOfTheProcess) {
   DestroyWindow(window);
 }
 
+// The run holds the objects of Namespace and items across later calls, and the shell may keep a
+// reference while they live: no wait follows those calls. A wrong wait ends at the timer, and
+// fails.
+TEST_F(AutomationTest, ANamespaceCallReturnsWhileTheShellHoldsTheProcess) {
+  static ComPtr<IUnknown> process;
+  StubDispatch target;
+  target.answer = [](VARIANT*, EXCEPINFO*) { return SHGetInstanceExplorer(process.Put()); };
+  UINT_PTR timer =
+      SetTimer(nullptr, 0, 60000, [](HWND, UINT, UINT_PTR, DWORD) { process.Reset(); });
+  platform_.CallMember(Wrapped(target), u"Namespace", {});
+  EXPECT_TRUE(process.Get()) << "the call waited for the shell";
+  KillTimer(nullptr, timer);
+  process.Reset();
+}
+
 }  // namespace
 }  // namespace zipdrop

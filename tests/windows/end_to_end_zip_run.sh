@@ -39,10 +39,10 @@ sample_trace="$(mktemp)"
 japanese_trace="$(mktemp)"
 statuses=()
 # Runs zipdrop.exe on the archive with Wine's process traces in the file. Wine takes the
-# arguments' text from the locale's character set.
+# arguments' text from the locale's character set, and the ANSI code page (932) from its language.
 run_traced() {
   local status=0
-  ZIPDROP_PROBE_REPORT='C:\planted_probe_report.txt' WINEDEBUG=+process,+rundll32 LC_ALL=C.UTF-8 \
+  ZIPDROP_PROBE_REPORT='C:\planted_probe_report.txt' WINEDEBUG=+process,+rundll32 LC_ALL=ja_JP.UTF-8 \
     timeout 60 wine "$exe" "C:\\in box\\$1" 2> "$2" || status=$?
   timeout 60 wineserver -w || true
   statuses+=("$status")

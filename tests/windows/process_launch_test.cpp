@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::BinaryFolder;
 using testing::ScratchFolder;
+std::wstring SystemFolder();
 
 std::wstring Lower(std::wstring text) {
   std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
@@ -64,7 +65,8 @@ TEST_P(WindowStyleTest, StartsTheProcessWithTheGivenWindowStyle) {
   EXPECT_GT(id, 0);
   std::optional<std::wstring> report = ReportAfterExit(id);
   ASSERT_TRUE(report) << "the probe did not run";
-  EXPECT_EQ(Lower(*report), Lower(std::to_wstring(GetParam()) + L"\n" + probe_.wstring()));
+  EXPECT_EQ(Lower(*report), Lower(std::to_wstring(GetParam()) + L"\n" + probe_.wstring() + L"\n" +
+                                  SystemFolder() + L"\n" + line));
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, WindowStyleTest, ::testing::Values(0, 1, 2, 7));
@@ -130,6 +132,57 @@ TEST_F(LaunchTest, StartsTheHandlerOnlyForAnExistingFolder) {
         << name;
   }
 }
+
+// What the handler is given, seen through the probe run as rundll32, under code page 1252 and
+// under 932 (run_wine_tests.sh runs both). Best fit would make "café" "cafe", where a cafe.exe may
+// wait, and "x＼evil" a path to x\evil.exe: the short name goes instead, or nothing where short
+// names are off. A verbatim path has the doubled separator of a "\\?\C:\" folder.
+enum class Handed { kAsChecked, kShortName, kNothing };
+struct HandlerRow {
+  const wchar_t* name;
+  bool shortNames;
+  Handed under1252;
+  Handed under932;
+  bool verbatim = false;
+};
+
+class HandlerFolderTest : public LaunchTest, public ::testing::WithParamInterface<HandlerRow> {};
+
+TEST_P(HandlerFolderTest, IsGivenOnlyAPathThatTheAnsiCodePageLeavesAsItIs) {
+  const HandlerRow& row = GetParam();
+  Handed expected = GetACP() == 932 ? row.under932 : row.under1252;
+  PlantedProgram handler(probe_);
+  fs::create_directories(scratch_.Path() / row.name);
+  std::ofstream(scratch_.Path() / row.name / L"marker") << "x";
+  std::wstring folder = (row.verbatim ? LR"(\\?\)" : L"") + (scratch_.Path() / row.name).wstring();
+  std::wstring written = folder;
+  if (row.verbatim) written.insert(written.rfind(L'\\'), L"\\");
+  std::wstring line =
+      L"\"" + handler.Path().wstring() + L"\" url.dll,FileProtocolHandler " + written;
+  auto read = row.shortNames ? &ShortFormOf : +[](const std::wstring& path) { return path; };
+  if (expected == Handed::kNothing) {
+    EXPECT_THROW(ReportAfterExit(LaunchProcess(line, 1, read)), PlatformError);
+    return;
+  }
+  std::optional<std::wstring> report = ReportAfterExit(LaunchProcess(line, 1, read));
+  ASSERT_TRUE(report) << "the probe did not run";
+  std::wstring handed = FileProtocolTarget(report->substr(report->rfind(L'\n') + 1)).value_or(L"");
+  bool ascii = std::all_of(handed.begin(), handed.end(), [](wchar_t c) { return c < 0x80; });
+  EXPECT_TRUE(expected == Handed::kAsChecked ? handed == folder : handed != folder && ascii)
+      << handed;
+  EXPECT_NE(GetFileAttributesW((handed + L"\\marker").c_str()), INVALID_FILE_ATTRIBUTES) << handed;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, HandlerFolderTest,
+    ::testing::Values(HandlerRow{L"plain", true, Handed::kAsChecked, Handed::kAsChecked},
+                      HandlerRow{L"plain", true, Handed::kAsChecked, Handed::kAsChecked, true},
+                      HandlerRow{L"caf\u00E9", true, Handed::kAsChecked, Handed::kShortName},
+                      HandlerRow{L"x\uFF3Cevil", true, Handed::kShortName, Handed::kAsChecked},
+                      HandlerRow{L"x\uFF3Cevil", false, Handed::kNothing, Handed::kAsChecked},
+                      HandlerRow{L"x\u00A5evil", false, Handed::kAsChecked, Handed::kNothing},
+                      HandlerRow{L"\u5199\u771F\u30A2\u30EB\u30D0\u30E0", false, Handed::kNothing,
+                                 Handed::kAsChecked}));
 
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};

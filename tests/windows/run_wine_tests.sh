@@ -9,7 +9,7 @@ build="$root/build-windows"
 here="$root/tests/windows"
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool icoutils
-          libxml2-utils)
+          libxml2-utils locales)
 
 install_packages() {
   local missing=() package
@@ -63,10 +63,13 @@ start_display() {
 
 run_unit_tests() {
   local log="$build/unit_tests.log" status=0
-  (cd "$build" && wine zipdrop_tests.exe --gtest_brief=1) > "$log" 2>&1 || status=$?
+  (cd "$build" && LC_ALL=C.UTF-8 wine zipdrop_tests.exe --gtest_brief=1 &&
+    LC_ALL=ja_JP.UTF-8 wine zipdrop_tests.exe --gtest_brief=1 --gtest_filter='*HandlerFolder*') \
+    > "$log" 2>&1 || status=$?
   grep -E '^\[  FAILED  \]|Failure|error:' "$log" || true
   local ran failing
-  ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log")
+  ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log" |
+    awk '{ sum += $1 } END { print sum }')
   # Brief output names each failed test on a line of its own and gives no count of them.
   failing=$(grep -c '^\[  FAILED  \] [^ ]* ([0-9]* ms)' "$log" || true)
   ran=${ran:-0}
@@ -78,6 +81,9 @@ run_unit_tests() {
 }
 
 install_packages
+# Wine takes the ANSI code page from the locale: 1252 from C.UTF-8, and 932 from Japanese.
+locale -a | grep -qx 'ja_JP.utf8' ||
+  { sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen && locale-gen >/dev/null; }
 cross_build
 start_display
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1

@@ -1,6 +1,7 @@
 // A stand-in program for the launch tests. When started, it writes how it was started (the
-// window style from its start-up information, and its own path) into the file named by the
-// environment variable ZIPDROP_PROBE_REPORT, so a test can tell whether, and which, copy ran.
+// window style from its start-up information, its own path, its current folder and its command
+// line, one to a line) into the file named by the environment variable ZIPDROP_PROBE_REPORT, so
+// a test can tell whether, and which, copy ran, and what it was given.
 #include <windows.h>
 
 #include <string>
@@ -14,7 +15,9 @@ std::wstring ReportText() {
   int style = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
   wchar_t self[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-  return std::to_wstring(style) + L"\n" + self;
+  wchar_t folder[MAX_PATH * 4] = {};
+  GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  return std::to_wstring(style) + L"\n" + self + L"\n" + folder + L"\n" + GetCommandLineW();
 }
 
 // The report is written under another name and then renamed, so a test polling for the file

@@ -1,0 +1,80 @@
+#include "platform/windows/handler_path.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace zipdrop {
+
+namespace {
+
+// The Unicode code pages have no best fit to turn off and refuse to report a default character;
+// for them an unpaired surrogate, which they would replace, is the one thing that does not survive.
+struct AnsiConversion {
+  DWORD flags;
+  BOOL* usedDefault;
+};
+
+AnsiConversion ConversionFor(UINT codePage, BOOL& usedDefault) {
+  if (codePage == CP_UTF8) return {WC_ERR_INVALID_CHARS, nullptr};
+  return {WC_NO_BEST_FIT_CHARS, &usedDefault};
+}
+
+}  // namespace
+
+std::wstring ShortFormOf(const std::wstring& path) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length =
+        GetShortPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    buffer.resize(length);
+  }
+}
+
+// A character outside the code page becomes its default character, and with best fit a
+// character merely like one inside it takes its place: "¥" a backslash under code page 932, the
+// fullwidth "＼" one under 1252, "é" an "e". Only a text that comes back as it went names the same
+// file on the other side.
+bool SurvivesAnsiCodePage(std::wstring_view text) {
+  if (text.empty()) return true;
+  BOOL usedDefault = FALSE;
+  AnsiConversion conversion = ConversionFor(GetACP(), usedDefault);
+  int units = static_cast<int>(text.size());
+  int bytes = WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, nullptr, 0, nullptr,
+                                  conversion.usedDefault);
+  if (bytes <= 0) return false;
+  std::string ansi(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, ansi.data(), bytes, nullptr,
+                      conversion.usedDefault);
+  if (usedDefault) return false;
+  int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, nullptr, 0);
+  if (back <= 0) return false;
+  std::wstring wide(static_cast<size_t>(back), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, wide.data(), back);
+  return wide == text;
+}
+
+// Win32 folds doubled separators in an ordinary path, but a "\\?\" path goes to the file system
+// verbatim, and no file system has a component without a name. The leading pair of a UNC or
+// verbatim path is kept.
+std::wstring WithoutDoubledSeparators(std::wstring_view path) {
+  std::wstring result(path.substr(0, 2));
+  for (size_t i = result.size(); i < path.size(); ++i) {
+    if (path[i] != L'\\' || result.back() != L'\\') result.push_back(path[i]);
+  }
+  return result;
+}
+
+// A short name is made of the OEM code page's characters where short names are on, and is ASCII
+// on most systems; it is held to the same rule, since nothing else keeps it from being changed.
+std::optional<std::wstring> HandlerFormOf(const std::wstring& folder,
+                                          ShortFormReader readShortForm) {
+  if (SurvivesAnsiCodePage(folder)) return folder;
+  std::wstring shortForm = readShortForm(folder);
+  if (!shortForm.empty() && SurvivesAnsiCodePage(shortForm)) return shortForm;
+  return std::nullopt;
+}
+
+}  // namespace zipdrop
