@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/posix/extractor/beneath.h"
 #include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/tmpfs_mount.h"
@@ -50,10 +51,19 @@ class ExhaustedDiskTest : public ::testing::Test {
   std::optional<testing::TmpfsMount> disk_;
 };
 
+class FillingDiskTest : public ExhaustedDiskTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void TearDown() override {
+    ForceFallbacks({});
+    ExhaustedDiskTest::TearDown();
+  }
+};
+
 // Eight small files take eight pages; the big file needs six more but only four are left, so the
 // disk fills in the middle of it. Its partial file goes, the small files stay, and the entries
-// after it are not attempted.
-TEST_F(ExhaustedDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
+// after it are not attempted; with a named temporary file as without O_TMPFILE, too.
+TEST_P(FillingDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
+  ForceFallbacks({.namedTemporary = GetParam()});
   ZipBuilder zip;
   std::vector<std::string> small;
   for (int i = 0; i < 8; ++i) {
@@ -75,6 +85,8 @@ TEST_F(ExhaustedDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
   EXPECT_NE(text.find("ディスクの空き容量不足"), std::string::npos) << text;
   EXPECT_NE(text.find("(big.bin, later.txt, later/)"), std::string::npos) << text;
 }
+
+INSTANTIATE_TEST_SUITE_P(NamedTemporary, FillingDiskTest, ::testing::Bool());
 
 // When the declared sizes alone exceed the free space, nothing is written at all.
 TEST_F(ExhaustedDiskTest, RefusesAnArchiveWhoseDeclaredSizesCannotFit) {
