@@ -86,6 +86,18 @@ TEST_P(FillingDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
   EXPECT_NE(text.find("(big.bin, later.txt, later/)"), std::string::npos) << text;
 }
 
+// Two workers stream into the disk at once: the one cut short because the other filled the disk
+// counts its entry as not extracted for lack of space, like the one that met the full disk.
+TEST_P(FillingDiskTest, CountsAnEntryCutShortByAnotherWorkerAsDiskFull) {
+  ForceFallbacks({.namedTemporary = GetParam()});
+  ZipBuilder zip;
+  for (char c = 'a'; c < 'i'; ++c) zip.AddFile(std::string(1, c), std::string(kPage + 1, c));
+  zip.WriteTo(archive_);
+  ExtractionReport report = ExtractZipArchive(archive_, out_, {.workers = 2, .inMemoryLimit = 0});
+  EXPECT_EQ(report.filesWritten + report.SkippedFor(SkipReason::kDiskFull), 8u)
+      << DescribeSkipped(report);
+}
+
 INSTANTIATE_TEST_SUITE_P(NamedTemporary, FillingDiskTest, ::testing::Bool());
 
 // When the declared sizes alone exceed the free space, nothing is written at all.
