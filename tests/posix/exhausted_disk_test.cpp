@@ -34,7 +34,10 @@ class ExhaustedDiskTest : public ::testing::Test {
                    << "); mounting needs root or CAP_SYS_ADMIN";
     }
   }
-  void TearDown() override { disk_.reset(); }
+  void TearDown() override {
+    ForceFallbacks({});
+    disk_.reset();
+  }
 
   std::vector<std::string> Extracted() const {
     std::vector<std::string> names;
@@ -51,13 +54,7 @@ class ExhaustedDiskTest : public ::testing::Test {
   std::optional<testing::TmpfsMount> disk_;
 };
 
-class FillingDiskTest : public ExhaustedDiskTest, public ::testing::WithParamInterface<bool> {
- protected:
-  void TearDown() override {
-    ForceFallbacks({});
-    ExhaustedDiskTest::TearDown();
-  }
-};
+class FillingDiskTest : public ExhaustedDiskTest, public ::testing::WithParamInterface<bool> {};
 
 // Eight small files take eight pages; the big file needs six more but only four are left, so the
 // disk fills in the middle of it. Its partial file goes, the small files stay, and the entries
