@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/posix/extractor/beneath.h"
 #include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/tmpfs_mount.h"
@@ -33,7 +34,10 @@ class ExhaustedDiskTest : public ::testing::Test {
                    << "); mounting needs root or CAP_SYS_ADMIN";
     }
   }
-  void TearDown() override { disk_.reset(); }
+  void TearDown() override {
+    ForceFallbacks({});
+    disk_.reset();
+  }
 
   std::vector<std::string> Extracted() const {
     std::vector<std::string> names;
@@ -50,10 +54,13 @@ class ExhaustedDiskTest : public ::testing::Test {
   std::optional<testing::TmpfsMount> disk_;
 };
 
+class FillingDiskTest : public ExhaustedDiskTest, public ::testing::WithParamInterface<bool> {};
+
 // Eight small files take eight pages; the big file needs six more but only four are left, so the
 // disk fills in the middle of it. Its partial file goes, the small files stay, and the entries
-// after it are not attempted.
-TEST_F(ExhaustedDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
+// after it are not attempted; with a named temporary file as without O_TMPFILE, too.
+TEST_P(FillingDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
+  ForceFallbacks({.namedTemporary = GetParam()});
   ZipBuilder zip;
   std::vector<std::string> small;
   for (int i = 0; i < 8; ++i) {
@@ -75,6 +82,20 @@ TEST_F(ExhaustedDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
   EXPECT_NE(text.find("ディスクの空き容量不足"), std::string::npos) << text;
   EXPECT_NE(text.find("(big.bin, later.txt, later/)"), std::string::npos) << text;
 }
+
+// Two workers stream into the disk at once: the one cut short because the other filled the disk
+// counts its entry as not extracted for lack of space, like the one that met the full disk.
+TEST_P(FillingDiskTest, CountsAnEntryCutShortByAnotherWorkerAsDiskFull) {
+  ForceFallbacks({.namedTemporary = GetParam()});
+  ZipBuilder zip;
+  for (char c = 'a'; c < 'i'; ++c) zip.AddFile(std::string(1, c), std::string(kPage + 1, c));
+  zip.WriteTo(archive_);
+  ExtractionReport report = ExtractZipArchive(archive_, out_, {.workers = 2, .inMemoryLimit = 0});
+  EXPECT_EQ(report.filesWritten + report.SkippedFor(SkipReason::kDiskFull), 8u)
+      << DescribeSkipped(report);
+}
+
+INSTANTIATE_TEST_SUITE_P(NamedTemporary, FillingDiskTest, ::testing::Bool());
 
 // When the declared sizes alone exceed the free space, nothing is written at all.
 TEST_F(ExhaustedDiskTest, RefusesAnArchiveWhoseDeclaredSizesCannotFit) {

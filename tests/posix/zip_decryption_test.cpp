@@ -185,10 +185,11 @@ INSTANTIATE_TEST_SUITE_P(
                          {"big.txt", "one.txt"},
                          SkipReason::kWrongPassword},
             PasswordCase{"WrongThreeTimes",
-                         {"a", "b", "c"},
-                         {Request::kFirst, Request::kWrong, Request::kWrong},
-                         {}},
-            PasswordCase{"Cancelled", {std::nullopt}, {Request::kFirst}, {}},
+                                       {"a", "b", "c"},
+                                       {Request::kFirst, Request::kWrong, Request::kWrong},
+                                       {},
+                                       SkipReason::kWrongPassword},
+                          PasswordCase{"Cancelled", {std::nullopt}, {Request::kFirst}, {}},
             PasswordCase{"SecondWrongAsksNoMore",
                          {"one", "uno"},
                          {Request::kFirst, Request::kAnotherEntry},
@@ -197,6 +198,107 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
       return std::string(std::get<0>(info.param)) + std::get<1>(info.param).label;
     });
+
+// Runs the command in the folder; it makes a.zip there.
+void Archive(const ScratchFolder& folder, const std::string& command) {
+  std::string line = "cd '" + folder.Path() + "' && " + command + " >/dev/null";
+  ASSERT_EQ(std::system(line.c_str()), 0) << line;
+}
+
+struct ArchiverCase {
+  const char* label;
+  const char* command;  // Encrypts secret.txt into a.zip with the password "pw".
+};
+
+class ArchiverPasswordTest : public ::testing::TestWithParam<ArchiverCase> {};
+
+// What each zip tool writes opens with the right password, and the header's check alone turns
+// away nearly every wrong one, large entries being tried on nothing else before they are written.
+TEST_P(ArchiverPasswordTest, OpensWithTheRightPasswordAndChecksTheWrongOnes) {
+  ScratchFolder folder;
+  std::string content;
+  for (int i = 0; i < 5000; ++i) content += "row " + std::to_string(i) + "\n";
+  testing::WriteFile(folder / "secret.txt", content);
+  Archive(folder, GetParam().command);
+  std::filesystem::create_directory(folder / "out");
+  ScriptedPasswords passwords({"pw"});
+  ExtractionReport report =
+      ExtractZipArchive(folder / "a.zip", folder / "out", {.passwords = &passwords});
+  EXPECT_TRUE(ReadFile(folder / "out/secret.txt") == content) << DescribeSkipped(report);
+  RawEntry entry = FirstEntry(ReadFile(folder / "a.zip"));
+  EXPECT_TRUE(StartDecryption(entry.scheme, "pw", entry.header));
+  int passed = 0;
+  for (int i = 0; i < 256; ++i) {
+    passed += StartDecryption(entry.scheme, "pw" + std::to_string(i), entry.header) != nullptr;
+  }
+  EXPECT_LE(passed, 256 / 32) << "wrong passwords that passed the check";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archivers, ArchiverPasswordTest,
+    ::testing::Values(
+        // Info-ZIP gives every encrypted entry a data descriptor, and an extended timestamp that
+        // takes the place of the DOS time the check byte comes from.
+        ArchiverCase{"InfoZip", "zip -q -P pw a.zip secret.txt"},
+        ArchiverCase{"SevenZipAesPpmd", "7zz a -tzip -mem=AES256 -mm=PPMd -ppw a.zip secret.txt"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+struct DamageCase {
+  const char* label;
+  std::size_t size;  // a.txt, the entry damaged: this many times fill.
+  char fill;
+  bool understated;  // Its declared size cut down to 1,000 bytes, else a byte of it changed.
+};
+
+class DamagedEncryptedEntryTest : public ::testing::TestWithParam<DamageCase> {};
+
+// A damaged entry is reported as damaged, even when it is the one the password is first tried
+// on: the right password stays right for the others. The password's trial on an entry that
+// inflates past its declared size must stop at that size.
+TEST_P(DamagedEncryptedEntryTest, LeavesThePasswordRightForTheOthers) {
+  ScratchFolder folder;
+  testing::WriteFile(folder / "a.txt", std::string(GetParam().size, GetParam().fill));
+  testing::WriteFile(folder / "b.txt", "second");
+  testing::WriteFile(folder / "c.txt", "third");
+  Archive(folder, "7zz a -tzip -mem=ZipCrypto -ppw a.zip a.txt b.txt c.txt");
+  std::string zip = ReadFile(folder / "a.zip");
+  if (GetParam().understated) zip.replace(zip.find("PK\1\2") + 24, 4, "\xE8\3\0\0", 4);
+  if (!GetParam().understated) zip[30 + Read(zip, 26, 2) + Read(zip, 28, 2) + 40] ^= 1;
+  testing::WriteFile(folder / "a.zip", zip);
+  std::filesystem::create_directory(folder / "out");
+  ScriptedPasswords passwords({"pw"});
+  ExtractionReport report =
+      ExtractZipArchive(folder / "a.zip", folder / "out", {.workers = 1, .passwords = &passwords});
+  EXPECT_EQ(passwords.requests, std::vector<Request>{Request::kFirst});
+  EXPECT_EQ(testing::ListTree(folder / "out"), (std::vector<std::string>{"b.txt", "c.txt"}));
+  EXPECT_EQ(report.SkippedFor(SkipReason::kUnreadableData), 1u) << DescribeSkipped(report);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedEncryptedEntryTest,
+                         ::testing::Values(DamageCase{"ChangedByte", 100000, 'x', false},
+                                           DamageCase{"InflatesPastItsSize", 64 << 20, 0, true}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// A wrong password that passes ZipCrypto's one-byte check on an entry too large to try first is
+// found out by the entry's content: the user hears that the password was wrong, and the entry is
+// extracted with the right one given next.
+TEST(WrongPasswordTest, ThatPassesTheCheckByChanceIsAskedForAgain) {
+  ScratchFolder folder;
+  testing::WriteFile(folder / "big.bin", std::string(5 << 20, 'b'));
+  testing::WriteFile(folder / "small.txt", "small");
+  Archive(folder, "7zz a -tzip -mx0 -mem=ZipCrypto -pright a.zip big.bin small.txt");
+  RawEntry big = FirstEntry(ReadFile(folder / "a.zip"));
+  int i = 0;
+  while (i < 65536 && !StartDecryption(big.scheme, "w" + std::to_string(i), big.header)) ++i;
+  std::string lucky = "w" + std::to_string(i);
+  std::filesystem::create_directory(folder / "out");
+  ScriptedPasswords passwords({lucky, "right"});
+  ExtractionReport report =
+      ExtractZipArchive(folder / "a.zip", folder / "out", {.workers = 1, .passwords = &passwords});
+  EXPECT_EQ(passwords.requests, (std::vector<Request>{Request::kFirst, Request::kWrong}));
+  EXPECT_EQ(testing::ListTree(folder / "out"), (std::vector<std::string>{"big.bin", "small.txt"}))
+      << DescribeSkipped(report);
+}
 
 }  // namespace
 }  // namespace zipdrop

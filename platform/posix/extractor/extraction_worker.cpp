@@ -46,20 +46,23 @@ std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
   return std::nullopt;
 }
 
-// A streamed entry's data that ends early once the work is to stop (an interrupt, or the user's
-// Cancel), so that the run does not first finish a large entry: a user who cancelled must not
-// wait for it. The unfinished file is then dropped unpublished, and counted as cancelled.
+// A streamed entry's data that ends early once the work is to stop (an interrupt, the user's
+// Cancel, or a full disk met by another worker), so that the run does not first finish a large
+// entry: a user who cancelled must not wait for it. The unfinished file is then dropped
+// unpublished, and counted under the reason of the stop, not as damaged.
 class StoppableData : public EntryData {
  public:
   StoppableData(EntryData& data, const SharedExtraction& shared) : data_(data), shared_(shared) {}
   std::ptrdiff_t Read(char* buffer, std::size_t size) override {
-    if (shared_.queue.Stopped() || (shared_.progress && shared_.progress->Cancelled())) return -1;
-    return data_.Read(buffer, size);
+    cut_ = shared_.queue.Stopped() || (shared_.progress && shared_.progress->Cancelled());
+    return cut_ ? -1 : data_.Read(buffer, size);
   }
+  bool Cut() const { return cut_; }
 
  private:
   EntryData& data_;
   const SharedExtraction& shared_;
+  bool cut_ = false;
 };
 
 class Worker {
@@ -94,6 +97,7 @@ class Worker {
             shared_.progress, &shared_.origin};
   }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
+  bool Stopping() const { return shared_.queue.Stopped() || Cancelled(); }
 
   std::vector<FolderFinish>& foldersMade_;
   InMemoryDecoder inMemory_;
@@ -178,40 +182,47 @@ std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const Ent
 }
 
 // Large entries are decoded (and decrypted) a block ahead on a second thread while the last
-// block is written, when a core is spare.
+// block is written, when a core is spare. An entry cut short by a full disk elsewhere is counted
+// with the entries not attempted after it.
 std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const EntryPath& path,
                                               EntryStream& stream) {
-  EntryAttributes attributes = FileAttributes(entry);
-  if (entry.uncompressedSize >= shared_.readAheadSize) {
-    ReadAhead ahead(stream, buffer_.size());
-    StoppableData data(ahead, shared_);
-    return WriteFileEntry(folders_, path, attributes, data, buffer_);
-  }
-  StoppableData data(stream, shared_);
-  return WriteFileEntry(folders_, path, attributes, data, buffer_);
+  std::optional<ReadAhead> ahead;
+  if (entry.uncompressedSize >= shared_.readAheadSize) ahead.emplace(stream, buffer_.size());
+  StoppableData data(ahead ? static_cast<EntryData&>(*ahead) : stream, shared_);
+  std::optional<SkipReason> reason =
+      WriteFileEntry(folders_, path, FileAttributes(entry), data, buffer_);
+  bool diskFull = shared_.queue.Reason() == StopReason::kDiskFull;
+  return reason && data.Cut() && diskFull ? SkipReason::kDiskFull : reason;
 }
 
 // Encrypted data is decrypted between its bytes and its decoder, always streamed. The content is
 // checked (its CRC, or the authentication code) before the file is published, so a wrong
-// password that passed the header's short check still leaves no file.
+// password that passed the header's short check still leaves no file; the entry is then opened
+// again with another password, unless the one it failed with was proven right elsewhere.
 std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
                                                      const EntryPath& path, std::string_view name) {
   if (shared_.passwords == nullptr) return SkipReason::kEncrypted;
   std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(shared_.archiveFd, entry);
   if (!encrypted) return SkipReason::kUnreadableData;
-  SkipReason refused = SkipReason::kEncrypted;
-  std::unique_ptr<EntryDecryption> decryption =
-      shared_.passwords->Open(*encrypted, std::string(name), refused);
-  if (!decryption) return refused;
   MethodDecoder* decoder = decoders_.For(encrypted->content.method);
   std::vector<unsigned char> trailer(encrypted->scheme.TrailerSize());
   if (decoder == nullptr || !ReadFullyAt(shared_.archiveFd, reinterpret_cast<char*>(trailer.data()),
                                          trailer.size(), encrypted->trailerOffset)) {
     return SkipReason::kUnreadableData;
   }
-  EntryStream stream(shared_.archiveFd, encrypted->content, *decoder, input_);
-  stream.Decrypt(*decryption, std::move(trailer), encrypted->crcKnown);
-  return WriteStream(entry, path, stream);
+  PasswordRequest whenNoneFits = PasswordRequest::kAnotherEntry;
+  for (;;) {
+    OpenedEntry opened = shared_.passwords->Open(*encrypted, std::string(name), whenNoneFits);
+    if (!opened.decryption) return opened.refused;
+    EntryStream stream(shared_.archiveFd, encrypted->content, *decoder, input_);
+    stream.Decrypt(*opened.decryption, trailer, encrypted->crcKnown);
+    std::optional<SkipReason> reason = WriteStream(entry, path, stream);
+    if (!reason) shared_.passwords->Confirm(opened.password);
+    bool contentFailed =
+        (reason == SkipReason::kUnreadableData || reason == SkipReason::kTooLarge) && !Stopping();
+    if (!contentFailed || !shared_.passwords->Refute(opened.password)) return reason;
+    whenNoneFits = PasswordRequest::kWrong;
+  }
 }
 
 }  // namespace

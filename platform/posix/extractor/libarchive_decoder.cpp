@@ -57,6 +57,12 @@ class LibarchiveDecoder final : public MethodDecoder {
     archive_.reset(archive_read_new());
     if (!archive_) return false;
     archive_read_support_format_zip_streamable(archive_.get());
+    // The entry's stream checks the CRC itself, and only where there is one: AE-2 (WinZip AES as
+    // 7-Zip writes it) stores none, and libarchive would hold the zero in its place against the
+    // content.
+    if (archive_read_set_format_option(archive_.get(), "zip", "ignorecrc32", "1") != ARCHIVE_OK) {
+      return false;
+    }
     if (archive_read_open(archive_.get(), this, nullptr, ReadCallback, nullptr) != ARCHIVE_OK) {
       return false;
     }

@@ -1,6 +1,7 @@
 // The passwords of encrypted entries: where they come from, and how one extraction keeps them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -48,35 +49,82 @@ struct EncryptedEntry {
 /// can read: a damaged header, or a strong encryption other than ZipCrypto and WinZip AES.
 std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& entry);
 
+/// An encrypted entry with the name the user knows it by.
+struct NamedEncryptedEntry {
+  EncryptedEntry entry;
+  std::string name;
+};
+
+/// What opening an encrypted entry gave: the decryption and the password that made it, or why no
+/// password opened the entry.
+struct OpenedEntry {
+  std::unique_ptr<EntryDecryption> decryption;
+  std::size_t password = 0;                     // Which of the passwords given, for Refute.
+  SkipReason refused = SkipReason::kEncrypted;  // When there is no decryption.
+};
+
 /// The passwords of one extraction, shared by its workers. The first is asked for before the
-/// workers start, checked against the first encrypted entry, and asked again when it was wrong,
+/// workers start, judged against the first encrypted entries, and asked again when it was wrong,
 /// three times at most. An entry that none of the passwords given opens asks once more, for it
 /// and those after it. The passwords are wiped when the keeper goes.
+///
+/// A password is wrong only when an entry's check refuses it, or when the content of every entry
+/// it was tried on fails: ZipCrypto's one-byte check lets a wrong password through one time in
+/// 256, and a damaged entry must not make the right password wrong. A password stays on trial
+/// until the content of some entry proves it right.
 class PasswordKeeper {
  public:
   /// source may be null: every encrypted entry is then skipped.
   PasswordKeeper(int archiveFd, PasswordSource* source, ExtractionProgress* progress)
       : archiveFd_(archiveFd), source_(source), progress_(progress) {}
 
-  /// Asks for the run's password, checking it against the first encrypted entry.
-  void AskFirst(const EncryptedEntry& first, const std::string& name);
+  /// How many of the first encrypted entries AskFirst judges a password by.
+  static constexpr std::size_t kSampled = 4;
 
-  /// Starts decrypting the entry with one of the passwords given, asking for another when none
-  /// fits; nothing, with the reason, when no password opens it.
-  std::unique_ptr<EntryDecryption> Open(const EncryptedEntry& entry, const std::string& name,
-                                        SkipReason& reason);
+  /// Asks for the run's password, judging it by the sample, the first encrypted entries in the
+  /// archive's order (at most kSampled); the first one is named in the question.
+  void AskFirst(std::span<const NamedEncryptedEntry> sample);
+
+  /// Starts decrypting the entry with one of the passwords given, asking for another (with
+  /// whenNoneFits) when none fits; nothing, with the reason, when no password opens it.
+  OpenedEntry Open(const EncryptedEntry& entry, const std::string& name,
+                   PasswordRequest whenNoneFits = PasswordRequest::kAnotherEntry);
+
+  /// The content that the password opened was whole: the password is right.
+  void Confirm(std::size_t password);
+  /// The content that the password opened failed its CRC or authentication code. When no entry
+  /// proved the password right, it is wrong from now on, and true tells that the entry is worth
+  /// opening again; false means the entry itself is damaged.
+  bool Refute(std::size_t password);
 
  private:
+  struct Known {
+    Secret secret;
+    bool proven = false;   // Some entry's content was whole with it.
+    bool refuted = false;  // It passed a check, and the content then failed.
+  };
+  struct Candidate {
+    std::size_t index;
+    Secret secret;
+  };
+  struct Tried;
+  enum class Judgement { kRight, kOnTrial, kWrong };
+
   std::optional<Secret> Ask(PasswordRequest request, const std::string& name);
-  std::unique_ptr<EntryDecryption> Start(const EncryptedEntry& entry, const Secret& password);
-  std::unique_ptr<EntryDecryption> TryKnown(const EncryptedEntry& entry, std::size_t from);
+  std::vector<Candidate> CandidatesFrom(std::size_t from) const;
+  Tried TryEach(const EncryptedEntry& entry, std::vector<Candidate> candidates);
+  Judgement Judge(std::span<const NamedEncryptedEntry> sample, const Secret& password);
+  OpenedEntry AskForEntry(const EncryptedEntry& entry, const std::string& name,
+                          PasswordRequest request);
+  SkipReason NoneFitsReason() const;
 
   int archiveFd_;
   PasswordSource* source_;
   ExtractionProgress* progress_;
-  std::mutex mutex_;           // Held while asking, so that one question is asked at a time.
-  std::vector<Secret> known_;  // Only ever appended to, under mutex_.
-  bool gaveUp_ = false;        // The user cancelled, or gave no right password when asked again.
+  mutable std::mutex mutex_;  // Held while asking, so that one question is asked at a time.
+  std::vector<Known> known_;  // Only ever appended to, under mutex_.
+  bool wrongGiven_ = false;   // A password given was wrong.
+  bool gaveUp_ = false;       // The user cancelled, or gave no right password when asked again.
 };
 
 }  // namespace zipdrop

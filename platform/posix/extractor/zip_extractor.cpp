@@ -101,17 +101,18 @@ void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>&
 }
 
 // The password is asked for once, before anything is extracted, as soon as the archive is known
-// to hold an encrypted file; the first one checks it.
+// to hold an encrypted file; the first few encrypted files judge it.
 void AskFirstPassword(int archiveFd, const CentralDirectory& directory, PasswordKeeper& passwords) {
+  std::vector<NamedEncryptedEntry> sample;
   for (const CentralEntry& entry : directory.entries) {
+    if (sample.size() == PasswordKeeper::kSampled) break;
     if (!entry.IsEncrypted()) continue;
     std::string name = DecodeEntryName(directory.NameOf(entry));
     if (KindOf(entry, name) != EntryKind::kFile) continue;
-    std::optional<EncryptedEntry> first = ReadEncryptedEntry(archiveFd, entry);
-    if (!first) continue;
-    passwords.AskFirst(*first, name);
-    return;
+    std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(archiveFd, entry);
+    if (encrypted) sample.push_back({std::move(*encrypted), std::move(name)});
   }
+  passwords.AskFirst(sample);
 }
 
 std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
