@@ -2,10 +2,11 @@
 # shellcheck shell=bash
 # The extractor decodes with ISA-L, libdeflate, libbz2, liblzma and libzstd, and PPMd through
 # libarchive. The development files of libarchive's own libraries let the build link libarchive's
-# static archive, which starts faster (see platform/posix/extractor/extractor.cmake).
+# static archive, which starts faster (see platform/posix/extractor/extractor.cmake). Whether a
+# display accepts us is asked with libxcb, libXau and libwayland-client.
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 libisal-dev nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev
-                zlib1g-dev libxml2-dev)
+                zlib1g-dev libxml2-dev libxcb1-dev libxau-dev libwayland-dev)
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes; 7-Zip
 # also makes the encrypted archives that the decryption is checked against. The desktop tests run
 # the real dialogs on a virtual X server, find their windows and take screenshots of them, check

@@ -144,6 +144,37 @@ check "terminal gets the closing line" grep -q "1 件を展開しました → a
 (DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
 check "gone display falls back to standard error" grep -q 使い方 "$work/stderr"
 
+# A display that refuses clients without its cookie, as after su or sudo -u: without the cookie
+# the message goes to standard error, with it the box is shown there.
+cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+xauth -q -f "$work/server-cookie" add :0 . "$cookie"
+Xvfb -displayfd 3 -auth "$work/server-cookie" -nolisten tcp 3>"$work/locked" 2>/dev/null &
+started+=($!)
+for _ in $(seq 100); do [ -s "$work/locked" ] && break; sleep 0.1; done
+open_display=$DISPLAY
+export DISPLAY=":$(cat "$work/locked")" XAUTHORITY="$work/no-cookie"
+("$work/app/zipdrop" 2>"$work/stderr") || true
+check "refusing display falls back to standard error" grep -q 使い方 "$work/stderr"
+xauth -q -f "$work/cookie" add "$DISPLAY" . "$cookie"
+export XAUTHORITY="$work/cookie"
+start
+id=$(window 使い方) || true
+check "usage box shown with the cookie" [ -n "$id" ]
+[ -n "$id" ] && press "$id" Return
+check "usage box with the cookie closes the run" status_is 0
+export DISPLAY=$open_display
+unset XAUTHORITY
+
+# Names too long for the file system are listed in the report; three of 64 KiB are more than one
+# argument can hold, so the report reaches its window through the window's input.
+long=$(head -c 65000 /dev/zero | tr '\0' x)
+make_zip "$work/long.zip" "long/${long}a=1" "long/${long}b=2" "long/${long}c=3"
+start "$work/long.zip"
+id=$(window 展開されなかったファイル) || true
+check "report of long names shown" [ -n "$id" ]
+shot "$id" long-report && press "$id" Escape
+check "report of long names ends the run" status_is 1
+
 # The launcher: valid, and it finds the program beside its own real location after the folder
 # is moved, and through a link to it; each dropped file is extracted in turn.
 check "launcher is valid" desktop-file-validate "$work/app/zipdrop.desktop"

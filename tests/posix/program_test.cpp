@@ -310,7 +310,7 @@ class PasswordProgramTest : public ProgramTest {
 };
 
 TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
-  testing::ListeningSocket display(root_ / "wayland-0");
+  testing::FakeCompositor display(root_ / "wayland-0");
   extraEnvironment_ = {"WAYLAND_DISPLAY=" + (root_ / "wayland-0").string()};
   // A stand-in for zenity that records how it was called and answers the password entry.
   WriteFile(fakeBin_ / "zenity",
