@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
