@@ -1,15 +1,24 @@
 #include "platform/posix/display_check.h"
 
+#include <X11/Xauth.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <wayland-client-core.h>
+#include <xcb/xcb.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "platform/posix/unique_fd.h"
 
@@ -17,47 +26,175 @@ namespace zipdrop {
 
 namespace {
 
-// A remote display over a slow link still answers within this; one that does not is as good as
-// gone for a dialog.
-constexpr int kConnectTimeoutMs = 1000;
+// A display that has not accepted us within this is as good as gone for a dialog; a remote one
+// over a slow link still answers in time.
+constexpr std::chrono::milliseconds kAnswerTimeout{1000};
 
-// Finishes a non-blocking connect: true once the other side has accepted. A full backlog
-// (EAGAIN) still means a server is there.
+// Finishes a non-blocking connect: true once the other side has taken the connection. A full
+// backlog (EAGAIN) is a server that has stopped accepting.
 bool Connected(int fd, int result) {
-  if (result == 0 || errno == EAGAIN) return true;
+  if (result == 0) return true;
   if (errno != EINPROGRESS) return false;
   pollfd waiting{fd, POLLOUT, 0};
-  if (poll(&waiting, 1, kConnectTimeoutMs) != 1) return false;
+  if (poll(&waiting, 1, static_cast<int>(kAnswerTimeout.count())) != 1) return false;
   int error = 0;
   socklen_t length = sizeof error;
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
-// Connects to a local socket; abstract names start with '@'.
-bool LocalSocketAnswers(const std::string& path) {
+// A connection to a local socket; abstract names start with '@'. Invalid when nobody listens.
+UniqueFd ConnectLocal(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return {};
   std::memcpy(address.sun_path, path.data(), path.size());
   if (path[0] == '@') address.sun_path[0] = '\0';
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) return false;
+  if (!fd.Valid()) return {};
   socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
-  return Connected(fd.Get(), connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), length));
+  if (!Connected(fd.Get(), connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), length))) {
+    return {};
+  }
+  return fd;
 }
 
-bool TcpAnswers(const std::string& host, int port) {
+UniqueFd ConnectTcp(const std::string& host, int port) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
-  bool answered = false;
-  for (addrinfo* a = found; a != nullptr && !answered; a = a->ai_next) {
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
+  UniqueFd connected;
+  for (addrinfo* a = found; a != nullptr && !connected.Valid(); a = a->ai_next) {
     UniqueFd fd(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    answered = fd.Valid() && Connected(fd.Get(), connect(fd.Get(), a->ai_addr, a->ai_addrlen));
+    if (fd.Valid() && Connected(fd.Get(), connect(fd.Get(), a->ai_addr, a->ai_addrlen))) {
+      connected = std::move(fd);
+    }
   }
   freeaddrinfo(found);
-  return answered;
+  return connected;
+}
+
+// libxcb and libwayland wait for a server's answer without a time limit. This guard shuts the
+// socket down once the limit has passed: the library's wait then ends as if the server had hung
+// up, and the handshake fails. The guard keeps a descriptor of its own for the socket, so that
+// the library may close its descriptor whenever it likes.
+//
+// The handshakes are made here, in the calling thread, with a watcher thread, rather than in a
+// forked child that is killed when it takes too long: the checks run while extraction threads
+// are at work, and a child forked from a process with threads may only call async-signal-safe
+// functions, which the libraries' allocations and locks are not.
+class SocketDeadline {
+ public:
+  explicit SocketDeadline(int fd)
+      : socket_(dup(fd)), watcher_([this] {
+          std::unique_lock lock(mutex_);
+          if (!wake_.wait_for(lock, kAnswerTimeout, [this] { return done_; })) {
+            shutdown(socket_.Get(), SHUT_RDWR);
+          }
+        }) {}
+  ~SocketDeadline() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    watcher_.join();
+  }
+  SocketDeadline(const SocketDeadline&) = delete;
+  SocketDeadline& operator=(const SocketDeadline&) = delete;
+
+ private:
+  UniqueFd socket_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread watcher_;  // Last, so that it starts once everything it uses is ready.
+};
+
+struct XauthDisposal {
+  void operator()(Xauth* auth) const { XauDisposeAuth(auth); }
+};
+using XauthEntry = std::unique_ptr<Xauth, XauthDisposal>;
+
+// The address under which an authority file lists the display at the other end of the socket,
+// chosen as libxcb chooses it for its own connections: a local socket or the IPv4 or IPv6
+// loopback address is listed under this host's name, any other peer under its address.
+struct AuthorityAddress {
+  unsigned short family = FamilyLocal;
+  std::string address;
+};
+
+std::optional<AuthorityAddress> AuthorityAddressOf(int fd) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return std::nullopt;
+  AuthorityAddress result;
+  if (peer.ss_family == AF_INET6) {
+    const in6_addr& ip = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+    const char* bytes = reinterpret_cast<const char*>(ip.s6_addr);
+    if (IN6_IS_ADDR_V4MAPPED(&ip)) {
+      result = {XCB_FAMILY_INTERNET, std::string(bytes + 12, 4)};
+    } else if (!IN6_IS_ADDR_LOOPBACK(&ip)) {
+      result = {XCB_FAMILY_INTERNET_6, std::string(bytes, 16)};
+    }
+  } else if (peer.ss_family == AF_INET) {
+    const in_addr& ip = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+    result = {XCB_FAMILY_INTERNET, std::string(reinterpret_cast<const char*>(&ip), 4)};
+  }
+  if (result.family == XCB_FAMILY_INTERNET && result.address == std::string("\x7f\0\0\x01", 4)) {
+    result = {};
+  }
+  if (result.family != FamilyLocal) return result;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return std::nullopt;
+  result.address = host;
+  return result;
+}
+
+// The session's cookie for the display: the MIT-MAGIC-COOKIE-1 entry that libXau finds in
+// XAUTHORITY (else ~/.Xauthority). Nothing when there is none, and the server may still accept
+// us by other means (xhost).
+XauthEntry FindCookie(int fd, int displayNumber) {
+  std::optional<AuthorityAddress> peer = AuthorityAddressOf(fd);
+  if (!peer) return nullptr;
+  std::string number = std::to_string(displayNumber);
+  char name[] = "MIT-MAGIC-COOKIE-1";
+  char* names[] = {name};
+  int lengths[] = {static_cast<int>(sizeof name - 1)};
+  return XauthEntry(XauGetBestAuthByAddr(
+      peer->family, static_cast<unsigned short>(peer->address.size()), peer->address.data(),
+      static_cast<unsigned short>(number.size()), number.data(), 1, names, lengths));
+}
+
+struct XcbDisconnection {
+  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
+
+// Whether the X server at the other end of the socket accepts us: the connection setup, made
+// with the session's cookie, must be answered with success in time.
+bool XServerAccepts(UniqueFd socket, int displayNumber) {
+  XauthEntry cookie = FindCookie(socket.Get(), displayNumber);
+  xcb_auth_info_t auth{};
+  if (cookie) {
+    auth = {cookie->name_length, cookie->name, cookie->data_length, cookie->data};
+  }
+  SocketDeadline deadline(socket.Get());
+  std::unique_ptr<xcb_connection_t, XcbDisconnection> connection(
+      xcb_connect_to_fd(socket.Release(), cookie ? &auth : nullptr));
+  return xcb_connection_has_error(connection.get()) == 0;
+}
+
+struct WaylandDisconnection {
+  void operator()(wl_display* display) const { wl_display_disconnect(display); }
+};
+
+// Whether the compositor at the other end of the socket answers a round trip in time: a sync
+// request, which every compositor must answer with its done event.
+bool CompositorAnswers(UniqueFd socket) {
+  SocketDeadline deadline(socket.Get());
+  std::unique_ptr<wl_display, WaylandDisconnection> display(
+      wl_display_connect_to_fd(socket.Release()));
+  return display && wl_display_roundtrip(display.get()) >= 0;
 }
 
 std::string Environment(const char* name) {
@@ -85,15 +222,21 @@ std::optional<XDisplayAddress> ParseXDisplay(const std::string& display) {
 bool XDisplayAnswers(const std::string& display, const std::string& socketFolder) {
   std::optional<XDisplayAddress> address = ParseXDisplay(display);
   if (!address) return false;
-  if (!address->host.empty()) return TcpAnswers(address->host, 6000 + address->number);
-  std::string path = socketFolder + "/X" + std::to_string(address->number);
-  return LocalSocketAnswers("@" + path) || LocalSocketAnswers(path);
+  UniqueFd socket;
+  if (!address->host.empty()) {
+    socket = ConnectTcp(address->host, 6000 + address->number);
+  } else {
+    std::string path = socketFolder + "/X" + std::to_string(address->number);
+    socket = ConnectLocal("@" + path);
+    if (!socket.Valid()) socket = ConnectLocal(path);
+  }
+  return socket.Valid() && XServerAccepts(std::move(socket), address->number);
 }
 
 bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder) {
-  if (name.empty()) return false;
-  if (name[0] == '/') return LocalSocketAnswers(name);
-  return !runtimeFolder.empty() && LocalSocketAnswers(runtimeFolder + "/" + name);
+  if (name.empty() || (name[0] != '/' && runtimeFolder.empty())) return false;
+  UniqueFd socket = ConnectLocal(name[0] == '/' ? name : runtimeFolder + "/" + name);
+  return socket.Valid() && CompositorAnswers(std::move(socket));
 }
 
 bool DisplayAnswers() {

@@ -1,4 +1,4 @@
-// Whether a dialog can be shown: a display server must answer, not merely be named.
+// Whether a dialog can be shown: a display server must accept us, not merely be named or listen.
 #pragma once
 
 #include <optional>
@@ -17,17 +17,21 @@ struct XDisplayAddress {
 /// value that names no display.
 std::optional<XDisplayAddress> ParseXDisplay(const std::string& display);
 
-/// Whether an X server accepts a connection at the display; local displays are looked for as
-/// socketFolder/X<number>, and as the abstract socket of that name.
-bool XDisplayAnswers(const std::string& display, const std::string& socketFolder = "/tmp/.X11-unix");
+/// Whether the X server at the display accepts a client within about a second: the connection
+/// setup is made with the session's cookie (XAUTHORITY, else ~/.Xauthority) and must succeed.
+/// Local displays are looked for as socketFolder/X<number>, and as the abstract socket of that
+/// name.
+bool XDisplayAnswers(const std::string& display,
+                     const std::string& socketFolder = "/tmp/.X11-unix");
 
-/// Whether a Wayland compositor accepts a connection at the socket a WAYLAND_DISPLAY value names:
-/// an absolute path, or a name inside runtimeFolder (XDG_RUNTIME_DIR).
+/// Whether a Wayland compositor answers a round trip within about a second at the socket a
+/// WAYLAND_DISPLAY value names: an absolute path, or a name inside runtimeFolder (XDG_RUNTIME_DIR).
 bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder);
 
-/// Whether the display that DISPLAY or WAYLAND_DISPLAY names answers now. A variable left over
-/// from an ssh or tmux session whose display is gone makes dialog programs fail the same way a
-/// closed dialog does, so the message would vanish; this tells the two apart beforehand.
+/// Whether the display that DISPLAY or WAYLAND_DISPLAY names accepts us now. A display that is
+/// gone (a variable left over from an ssh or tmux session) or that refuses us (no cookie after su
+/// or sudo -u) makes zenity end with the status of a closed dialog, and one that never answers
+/// makes it wait forever; this tells those apart from the user's answer beforehand.
 bool DisplayAnswers();
 
 }  // namespace zipdrop

@@ -6,60 +6,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
-#include "platform/platform_services.h"
+#include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
 #include "platform/posix/extractor/interrupt_watch.h"
-#include "platform/posix/message_box.h"
-#include "platform/posix/process_spawn.h"
-#include "platform/posix/program_search.h"
 
 namespace zipdrop {
 
 namespace {
 
 constexpr const char* kTitle = "パスワード";
-
-// Reads what a program writes to standard output, to its end, straight into a secret. The
-// newline that ends the line is not part of the password.
-Secret ReadAll(int fd) {
-  Secret text;
-  char c = 0;
-  for (;;) {
-    ssize_t count = read(fd, &c, 1);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    text.Append(c);
-  }
-  c = 0;
-  if (!text.Empty() && text.View().back() == '\n') text.PopBack();
-  return text;
-}
-
-// zenity and kdialog answer 0 with the password on standard output and 1 for Cancel; anything
-// else means the dialog could not be shown, and shown stays false.
-std::optional<Secret> AskInDialog(const std::vector<std::string>& command,
-                                  const std::string& programFolder, bool& shown) {
-  shown = false;
-  std::optional<std::string> path = FindTrustedProgram(command[0], programFolder);
-  if (!path) return std::nullopt;
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return std::nullopt;
-  UniqueFd reading(ends[0]), writing(ends[1]);
-  pid_t child = -1;
-  try {
-    child = SpawnProgramWriting(*path, command, writing.Get());
-  } catch (const PlatformError&) {
-    return std::nullopt;
-  }
-  writing.Reset();
-  Secret answer = ReadAll(reading.Get());
-  int status = WaitForExit(child);
-  shown = status == 0 || status == 1;
-  if (status != 0) return std::nullopt;
-  return answer;
-}
 
 // Asks the question on the terminal and reads one line with its echo off; the echo goes off
 // before the question appears, so nothing typed in answer is ever shown. The terminal's settings
@@ -143,15 +99,10 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
   Look();
   std::string text = PasswordRequestText(request, archiveName_, entryName);
   if (display_) {
-    bool shown = false;
-    std::optional<Secret> answer = AskInDialog({"zenity", "--entry", "--hide-text", "--no-markup",
-                                                std::string("--title=") + kTitle, "--text=" + text},
-                                               programFolder_, shown);
-    if (!shown) {
-      answer = AskInDialog({"kdialog", "--title", kTitle, "--password", AsLiteralRichText(text)},
-                           programFolder_, shown);
-    }
-    if (shown) return answer;
+    // A dialog that could not be shown is no answer: the terminal is asked instead.
+    DialogAnswer answer = RunDialog(PasswordDialogs(text, kTitle), programFolder_);
+    if (answer.end == DialogEnd::kAccepted) return std::move(answer.output);
+    if (answer.end == DialogEnd::kDeclined) return std::nullopt;
   }
   if (!terminal_.Valid()) return std::nullopt;
   return ReadHiddenLine(terminal_.Get(), "\r\x1b[K" + text + "\n" + kTitle + ": ");

@@ -16,9 +16,10 @@ std::string PasswordRequestText(PasswordRequest request, const std::string& arch
                                 const std::string& entryName);
 
 /// Asks in a dialog (zenity, else kdialog, from trusted PATH folders other than programFolder)
-/// when a display answers, else on the controlling terminal with its echo off. The password never
-/// appears in an argument list, the environment or any output: it is read from the dialog
-/// program's standard output or from the terminal.
+/// when a display accepts us, else, or when no dialog could be shown, on the controlling terminal
+/// with its echo off. Cancel in the dialog is an answer: the terminal is not asked then. The
+/// password never appears in an argument list, the environment or any output: it is read from
+/// the dialog program's standard output or from the terminal.
 class UserPasswordPrompt : public PasswordSource {
  public:
   UserPasswordPrompt(std::string archiveName, std::string programFolder)

@@ -83,21 +83,25 @@ std::vector<char*> EnvironmentForChild() {
   return envp;
 }
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
-            SpawnMode mode, int inputFd, int outputFd) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, SpawnMode mode,
+            const ChildStreams& streams) {
   bool detached = mode == SpawnMode::kDetached;
   SpawnFileActions actions;
-  if (inputFd >= 0) {
-    actions.Duplicate(inputFd, STDIN_FILENO);
+  if (streams.input >= 0) {
+    actions.Duplicate(streams.input, STDIN_FILENO);
   } else {
     actions.OpenNull(STDIN_FILENO, O_RDONLY);
   }
-  if (outputFd >= 0) {
-    actions.Duplicate(outputFd, STDOUT_FILENO);
+  if (streams.output >= 0) {
+    actions.Duplicate(streams.output, STDOUT_FILENO);
   } else {
     actions.OpenNull(STDOUT_FILENO, O_WRONLY);
   }
-  if (detached) actions.OpenNull(STDERR_FILENO, O_WRONLY);
+  if (detached) {
+    actions.OpenNull(STDERR_FILENO, O_WRONLY);
+  } else if (streams.error >= 0) {
+    actions.Duplicate(streams.error, STDERR_FILENO);
+  }
   SpawnAttributes attributes;
   attributes.ResetSignals(detached);
 
@@ -116,17 +120,17 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode) {
-  return Spawn(program, arguments, mode, -1, -1);
+  return Spawn(program, arguments, mode, {});
 }
 
 pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
                           int inputFd) {
-  return Spawn(program, arguments, SpawnMode::kAttached, inputFd, -1);
+  return Spawn(program, arguments, SpawnMode::kAttached, {inputFd, -1, -1});
 }
 
-pid_t SpawnProgramWriting(const std::string& program, const std::vector<std::string>& arguments,
-                          int outputFd) {
-  return Spawn(program, arguments, SpawnMode::kAttached, -1, outputFd);
+pid_t SpawnProgramWith(const std::string& program, const std::vector<std::string>& arguments,
+                       const ChildStreams& streams) {
+  return Spawn(program, arguments, SpawnMode::kAttached, streams);
 }
 
 int WaitForExit(pid_t child) {

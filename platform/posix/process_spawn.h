@@ -28,10 +28,18 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
 pid_t SpawnProgramReading(const std::string& program, const std::vector<std::string>& arguments,
                           int inputFd);
 
-/// Starts program as SpawnProgram does in kAttached mode, but with outputFd as its standard
-/// output: for a program whose answer is read from it.
-pid_t SpawnProgramWriting(const std::string& program, const std::vector<std::string>& arguments,
-                          int outputFd);
+/// The descriptors a child's standard streams are joined to; where none is given (-1), standard
+/// input and output are /dev/null and standard error is ours.
+struct ChildStreams {
+  int input = -1;
+  int output = -1;
+  int error = -1;
+};
+
+/// Starts program as SpawnProgram does in kAttached mode, but with its standard streams joined as
+/// streams says: for a dialog program that is handed a text, and whose answer is read.
+pid_t SpawnProgramWith(const std::string& program, const std::vector<std::string>& arguments,
+                       const ChildStreams& streams);
 
 /// Waits for the child to end; its exit status, or -1 when a signal ended it.
 int WaitForExit(pid_t child);

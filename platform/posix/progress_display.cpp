@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform_services.h"
+#include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
@@ -22,21 +23,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kRedrawInterval{250};
 constexpr int kBarWidth = 20;
-
-// zenity reads its --text as Pango markup with backslash escapes; an archive's name is neither.
-std::string AsLiteralMarkup(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
-}
 
 // An archive may understate its sizes, so the count can pass the total.
 int Percent(std::uint64_t written, std::uint64_t total) {
@@ -144,12 +130,8 @@ bool ProgressDisplay::OpenWindow() {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
   UniqueFd ours(ends[0]), theirs(ends[1]);
-  // --auto-close makes zenity close when its input ends, so the window goes with us even when we
-  // are killed; we never send 100, which would close it too.
-  std::vector<std::string> command = {
-      "zenity", "--progress", "--auto-close", "--title=展開しています", "--width=420",
-      "--time-remaining", "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています",
-      "--percentage=0"};
+  std::vector<std::string> command =
+      ProgressWindowCommand(settings_.archiveName + " を展開しています", "展開しています");
   try {
     window_ = SpawnProgramReading(*zenity, command, theirs.Get());
   } catch (const PlatformError&) {
@@ -159,15 +141,15 @@ bool ProgressDisplay::OpenWindow() {
   return true;
 }
 
-// Sends the percentage; false once the window has gone. zenity ends with status 1 when the user
-// presses Cancel or closes the window; any other end means it failed or lost its input, and the
-// user has not asked for anything.
+// Sends the percentage; false once the window has gone. Only the user's Cancel, or closing the
+// window, cancels the run: the display accepted us just before the window was opened.
 bool ProgressDisplay::UpdateWindow() {
   int status = 0;
   if (waitpid(window_, &status, WNOHANG) == window_) {
     window_ = -1;
     windowInput_.Reset();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 1) progress_.Cancel();
+    int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (EndOfDialog(exitStatus) == DialogEnd::kDeclined) progress_.Cancel();
     return false;
   }
   // zenity takes 100 as the end, so the window shows it only once the run has ended.

@@ -15,7 +15,7 @@ namespace zipdrop {
 std::string SkipReportText(const ExtractionReport& report, const std::string& archiveName,
                            std::size_t maxNames = 20);
 
-/// Shows the report in a dialog when a display answers, and otherwise (or when no dialog program
+/// Shows the report in a dialog when a display accepts us, and otherwise (or when no dialog program
 /// works) writes the summary to standard error. Nothing is shown when everything came out. No
 /// dialog program is run from untrustedFolder, which has just received the archive's files.
 void ReportSkipped(const ExtractionReport& report, const std::string& archiveName,

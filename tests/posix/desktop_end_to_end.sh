@@ -141,9 +141,43 @@ check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 (cd "$work" && script -qec "'$work/app/zipdrop' '$work/a.zip'" /dev/null >"$work/terminal") || true
 check "terminal gets the closing line" grep -q "1 件を展開しました → app/a" "$work/terminal"
 
-# A display that has gone: the message is written to standard error instead.
-(DISPLAY=:"$(($(cat "$work/display") + 1))" "$work/app/zipdrop" 2>"$work/stderr") || true
+# A display that has gone: the message is written to standard error instead. Other tests' virtual
+# displays may be running beside ours, so the number is one that no socket has.
+gone=$(($(cat "$work/display") + 1))
+while [ -e "/tmp/.X11-unix/X$gone" ]; do gone=$((gone + 1)); done
+(DISPLAY=":$gone" "$work/app/zipdrop" 2>"$work/stderr") || true
 check "gone display falls back to standard error" grep -q 使い方 "$work/stderr"
+
+# A display that refuses clients without its cookie, as after su or sudo -u: without the cookie
+# the message goes to standard error, with it the box is shown there.
+cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+xauth -q -f "$work/server-cookie" add :0 . "$cookie" 2>/dev/null
+Xvfb -displayfd 3 -auth "$work/server-cookie" -nolisten tcp 3>"$work/locked" 2>/dev/null &
+started+=($!)
+for _ in $(seq 100); do [ -s "$work/locked" ] && break; sleep 0.1; done
+open_display=$DISPLAY
+export DISPLAY=":$(cat "$work/locked")" XAUTHORITY="$work/no-cookie"
+("$work/app/zipdrop" 2>"$work/stderr") || true
+check "refusing display falls back to standard error" grep -q 使い方 "$work/stderr"
+xauth -q -f "$work/cookie" add "$DISPLAY" . "$cookie" 2>/dev/null
+export XAUTHORITY="$work/cookie"
+start
+id=$(window 使い方) || true
+check "usage box shown with the cookie" [ -n "$id" ]
+[ -n "$id" ] && press "$id" Return
+check "usage box with the cookie closes the run" status_is 0
+export DISPLAY=$open_display
+unset XAUTHORITY
+
+# Names too long for the file system are listed in the report; three of 64 KiB are more than one
+# argument can hold, so the report reaches its window through the window's input.
+long=$(head -c 65000 /dev/zero | tr '\0' x)
+make_zip "$work/long.zip" "long/${long}a=1" "long/${long}b=2" "long/${long}c=3"
+start "$work/long.zip"
+id=$(window 展開されなかったファイル) || true
+check "report of long names shown" [ -n "$id" ]
+shot "$id" long-report && press "$id" Escape
+check "report of long names ends the run" status_is 1
 
 # The launcher, as built and as installed, started as GLib's launcher does: from its file, where
 # %k is its path ("path"), or from its text as `gio launch` does, where %k is empty ("text").

@@ -7,6 +7,7 @@
 namespace zipdrop {
 namespace {
 
+using testing::FakeCompositor;
 using testing::ListeningSocket;
 using testing::ScratchFolder;
 
@@ -36,21 +37,21 @@ INSTANTIATE_TEST_SUITE_P(
                       XDisplayCase{":x", std::nullopt, 0}, XDisplayCase{":1x", std::nullopt, 0},
                       XDisplayCase{":-1", std::nullopt, 0}));
 
-// The server's socket is there and listening, there but left behind by a server that died, or
-// missing: only the first answers.
-TEST(DisplayAnswersTest, OnlyAListeningSocketAnswers) {
+// A compositor that answers counts as a display; a socket that takes the connection and never
+// answers (given up after the time limit), one left behind by a server that died, or none at all
+// do not.
+TEST(DisplayAnswersTest, OnlyAServerThatAnswersCounts) {
   ScratchFolder sockets;
-  ListeningSocket x(sockets / "X5"), wayland(sockets / "wayland-1");
-  EXPECT_TRUE(XDisplayAnswers(":5", sockets.Path()));
-  EXPECT_TRUE(XDisplayAnswers("unix:5.0", sockets.Path()));
+  FakeCompositor compositor(sockets / "wayland-1");
+  ListeningSocket silentX(sockets / "X5"), silentWayland(sockets / "wayland-3");
   EXPECT_TRUE(WaylandDisplayAnswers("wayland-1", sockets.Path()));
   EXPECT_TRUE(WaylandDisplayAnswers(sockets / "wayland-1", ""));
+  EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path()));
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-3", sockets.Path()));
   EXPECT_FALSE(XDisplayAnswers(":6", sockets.Path()));
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-2", sockets.Path()));
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", ""));
-  x.Close();
-  wayland.Close();
-  EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path()));
+  compositor.Close();
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", sockets.Path()));
 }
 

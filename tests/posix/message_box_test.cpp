@@ -10,7 +10,7 @@
 namespace zipdrop {
 namespace {
 
-using testing::ListeningSocket;
+using testing::FakeCompositor;
 using testing::ReadRecordedArguments;
 using testing::ScopedEnvironment;
 using testing::ScratchFolder;
@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 // Every test runs with no display and a PATH that holds only its own fake dialog programs. A
-// test that wants a display gets a socket that answers as a Wayland compositor's would.
+// test that wants a display gets a Wayland compositor that answers.
 class ShowMessageBoxTest : public ::testing::Test {
  protected:
   ShowMessageBoxTest()
@@ -59,7 +59,7 @@ class ShowMessageBoxTest : public ::testing::Test {
 
   ScratchFolder bin_, programFolder_, work_, runtime_;
   ScopedEnvironment path_, display_, wayland_, runtimeDir_;
-  std::optional<ListeningSocket> compositor_;
+  std::optional<FakeCompositor> compositor_;
 };
 
 TEST_F(ShowMessageBoxTest, WithoutDisplayWritesTitleThenTextToStandardError) {

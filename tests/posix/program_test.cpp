@@ -310,7 +310,7 @@ class PasswordProgramTest : public ProgramTest {
 };
 
 TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
-  testing::ListeningSocket display(root_ / "wayland-0");
+  testing::FakeCompositor display(root_ / "wayland-0");
   extraEnvironment_ = {"WAYLAND_DISPLAY=" + (root_ / "wayland-0").string()};
   // A stand-in for zenity that records how it was called and answers the password entry.
   WriteFile(fakeBin_ / "zenity",
@@ -327,14 +327,27 @@ TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
   EXPECT_EQ(result.standardError.find(kPassword), std::string::npos);
 }
 
-// On a terminal (a pseudo-terminal here) the password is read with the echo off.
-TEST_F(PasswordProgramTest, TerminalWithoutEcho) {
+class PasswordTerminalTest : public PasswordProgramTest,
+                             public ::testing::WithParamInterface<bool> {};
+
+// On a terminal (a pseudo-terminal here) the password is read with the echo off. So it is, too,
+// with a display whose dialog cannot be shown: zenity's status 1 is then no Cancel.
+TEST_P(PasswordTerminalTest, TerminalWithoutEcho) {
+  std::optional<testing::FakeCompositor> display;
+  std::string wayland = "WAYLAND_DISPLAY=" + (root_ / "wayland-0").string();
+  if (GetParam()) {
+    display.emplace(root_ / "wayland-0");
+    WriteFile(fakeBin_ / "zenity",
+              "#!/bin/sh\necho 'Gtk-WARNING: cannot open display: ' >&2\nexit 1\n");
+    fs::permissions(fakeBin_ / "zenity", fs::perms::owner_all);
+  }
   int terminal = -1;
   pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     std::string temp = "TEMP=" + temp_.string(), path = "PATH=" + fakeBin_.string() + ":/usr/bin";
-    char* envp[] = {temp.data(), path.data(), const_cast<char*>("LANG=C.UTF-8"), nullptr};
+    char* envp[] = {temp.data(), path.data(), const_cast<char*>("LANG=C.UTF-8"), wayland.data(),
+                    nullptr};
     std::string archive = (root_ / "locked.zip").string();
     char* argv[] = {const_cast<char*>(program_.c_str()), archive.data(), nullptr};
     execve(program_.c_str(), argv, envp);
@@ -362,6 +375,8 @@ TEST_F(PasswordProgramTest, TerminalWithoutEcho) {
   EXPECT_EQ(screen.find(kPassword), std::string::npos) << screen;
   EXPECT_NE(screen.find("「locked.zip」はパスワードで保護されています"), std::string::npos) << screen;
 }
+
+INSTANTIATE_TEST_SUITE_P(Displays, PasswordTerminalTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace zipdrop

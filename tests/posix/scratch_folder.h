@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <wayland-server-core.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zipdrop::testing {
@@ -141,20 +144,25 @@ class ScopedWorkingDirectory {
   std::filesystem::path old_;
 };
 
-/// A local stream socket bound at path, as a display server's. It accepts connections while
-/// listening; once Close is called the socket file stays behind with nobody listening, as a
-/// server that died leaves it.
+/// A local stream socket bound at path and listening, as a display server's.
+inline int ListenAt(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, 4) != 0) {
+    throw std::runtime_error("cannot listen at " + path);
+  }
+  return fd;
+}
+
+/// A display server's socket that takes connections into its backlog and never says a word, as
+/// a server that hangs; once Close is called the socket file stays behind with nobody
+/// listening, as a server that died leaves it.
 class ListeningSocket {
  public:
-  explicit ListeningSocket(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd_, 4) != 0) {
-      throw std::runtime_error("cannot listen at " + path);
-    }
-  }
+  explicit ListeningSocket(const std::string& path) : fd_(ListenAt(path)) {}
   ~ListeningSocket() { Close(); }
   ListeningSocket(const ListeningSocket&) = delete;
   ListeningSocket& operator=(const ListeningSocket&) = delete;
@@ -168,8 +176,44 @@ class ListeningSocket {
   int fd_;
 };
 
-/// A desktop session for the dialog code under test: a display socket that answers as a Wayland
-/// compositor's would, no X display, and a PATH that holds only the fake programs put in Bin().
+/// A Wayland compositor made with libwayland-server, which answers its clients' round trips from
+/// a thread of its own; after Close its socket file stays behind, as a compositor that died
+/// leaves it.
+class FakeCompositor {
+ public:
+  explicit FakeCompositor(const std::string& path) : display_(wl_display_create()) {
+    if (display_ == nullptr || wl_display_add_socket_fd(display_, ListenAt(path)) != 0) {
+      throw std::runtime_error("cannot serve Wayland at " + path);
+    }
+    thread_ = std::thread([this] {
+      // Not wl_display_run, which would miss a terminate that came before it started.
+      while (!stopping_) {
+        wl_display_flush_clients(display_);
+        wl_event_loop_dispatch(wl_display_get_event_loop(display_), -1);
+      }
+    });
+  }
+  ~FakeCompositor() { Close(); }
+  FakeCompositor(const FakeCompositor&) = delete;
+  FakeCompositor& operator=(const FakeCompositor&) = delete;
+
+  void Close() {
+    if (display_ == nullptr) return;
+    stopping_ = true;
+    wl_display_terminate(display_);  // Wakes the loop.
+    thread_.join();
+    wl_display_destroy(display_);
+    display_ = nullptr;
+  }
+
+ private:
+  wl_display* display_;
+  std::atomic<bool> stopping_ = false;
+  std::thread thread_;
+};
+
+/// A desktop session for the dialog code under test: a Wayland compositor that answers, no X
+/// display, and a PATH that holds only the fake programs put in Bin().
 class FakeDesktop {
  public:
   FakeDesktop()
@@ -182,7 +226,7 @@ class FakeDesktop {
  private:
   ScratchFolder bin_, runtime_;
   ScopedEnvironment path_, display_, wayland_, runtimeDir_;
-  ListeningSocket compositor_;
+  FakeCompositor compositor_;
 };
 
 }  // namespace zipdrop::testing

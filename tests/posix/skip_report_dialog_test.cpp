@@ -85,5 +85,22 @@ TEST_F(ReportSkippedTest, WritesTheSummaryWhenNoDialogCanBeShown) {
   EXPECT_EQ(Report(Sample()), DescribeSkipped(Sample()));
 }
 
+// Three names of 64 KiB are more than the kernel takes as one argument: the report reaches the
+// dialog through its input, in a window that scrolls.
+TEST_F(ReportSkippedTest, HandsALongReportOverThroughTheDialogsInput) {
+  FakeDesktop desktop;
+  testing::WriteFile(desktop.Bin() / "zenity",
+                     "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + Record() + "'\n/bin/cat > '" +
+                         Record() + ".input'\n",
+                     0755);
+  ExtractionReport report;
+  for (char c : std::string("abc")) report.Skip(SkipReason::kUnusableName, std::string(65000, c));
+  EXPECT_EQ(Report(report), "");
+  EXPECT_EQ(ReadRecordedArguments(Record()),
+            (std::vector<std::string>{"--text-info", "--title=展開されなかったファイル",
+                                      "--width=600", "--height=400"}));
+  EXPECT_EQ(testing::ReadFile(Record() + ".input"), SkipReportText(report, "a.zip"));
+}
+
 }  // namespace
 }  // namespace zipdrop

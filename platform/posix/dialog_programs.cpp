@@ -1,0 +1,218 @@
+#include "platform/posix/dialog_programs.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <initializer_list>
+#include <optional>
+#include <utility>
+
+#include "platform/platform_services.h"
+#include "platform/posix/display_check.h"
+#include "platform/posix/posix_error.h"
+#include "platform/posix/process_spawn.h"
+#include "platform/posix/program_search.h"
+#include "platform/posix/unique_fd.h"
+
+namespace zipdrop {
+
+namespace {
+
+// Longer texts are shown in a window that scrolls: a box that large no longer fits the screen,
+// and the kernel refuses an argument of 128 KiB or more outright (E2BIG).
+constexpr std::size_t kLongestBoxText = 4096;
+
+// What a dialog program says on standard error is kept up to this, to be looked at and passed on.
+constexpr std::size_t kErrorsKept = 64 * 1024;
+
+// The text with each character that has a replacement written as that.
+std::string Replaced(const std::string& text,
+                     std::initializer_list<std::pair<char, const char*>> replacements) {
+  std::string out;
+  for (char c : text) {
+    auto found = std::find_if(replacements.begin(), replacements.end(),
+                              [c](const auto& replacement) { return replacement.first == c; });
+    if (found != replacements.end()) {
+      out += found->second;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::vector<DialogCommand> MessageBoxes(const std::string& text, const std::string& title,
+                                        int iconCode) {
+  const char* zenityKind = iconCode == kIconExclamation ? "--warning"
+                           : iconCode == kIconStop      ? "--error"
+                                                        : "--info";
+  const char* kdialogKind = iconCode == kIconExclamation ? "--sorry"
+                            : iconCode == kIconStop      ? "--error"
+                                                         : "--msgbox";
+  // --no-markup shows the text as it is: without it zenity parses Pango markup and also
+  // expands backslash escapes, which would eat the backslashes of a Windows path.
+  return {{{"zenity", zenityKind, "--no-markup", "--title=" + title, "--text=" + text}, ""},
+          {{"kdialog", "--title", title, kdialogKind, AsLiteralRichText(text)}, ""}};
+}
+
+// zenity shows its input as plain text. kdialog opens the file it is given by name, /dev/stdin
+// here, and adds it line by line, guessing for each line whether it is rich text; so each line is
+// declared rich text and escaped, as the boxes' texts are.
+std::vector<DialogCommand> TextWindows(const std::string& text, const std::string& title) {
+  std::string lines;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = std::min(text.find('\n', start), text.size());
+    lines += AsLiteralRichText(text.substr(start, end - start)) + "\n";
+    start = end + 1;
+  }
+  return {{{"zenity", "--text-info", "--title=" + title, "--width=600", "--height=400"}, text},
+          {{"kdialog", "--title", title, "--textbox", "/dev/stdin", "600", "400"}, lines}};
+}
+
+// A file in memory that holds the text, to be a program's standard input or error. Unlike a
+// pipe it never fills up, so neither side waits for the other, and writing to it raises no
+// SIGPIPE; and kdialog can open it again by the name /dev/stdin, which a socket does not allow.
+UniqueFd FileInMemory(std::string_view text) {
+  UniqueFd fd(memfd_create("zipdrop-dialog", MFD_CLOEXEC));
+  if (!fd.Valid()) ThrowSystemError("cannot make a file in memory");
+  for (std::size_t done = 0; done < text.size();) {
+    ssize_t count = write(fd.Get(), text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) ThrowSystemError("cannot write a file in memory");
+    done += static_cast<std::size_t>(count);
+  }
+  if (lseek(fd.Get(), 0, SEEK_SET) != 0) ThrowSystemError("cannot rewind a file in memory");
+  return fd;
+}
+
+// What the program wrote into the file, from its start, up to kErrorsKept bytes.
+std::string ReadFromStart(int fd) {
+  std::string text(kErrorsKept, '\0');
+  ssize_t count = pread(fd, text.data(), text.size(), 0);
+  text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+  return text;
+}
+
+// Reads what a program writes to standard output, to its end, straight into a secret. The
+// newline that ends the line is not part of the answer.
+Secret ReadAll(int fd) {
+  Secret text;
+  char c = 0;
+  for (;;) {
+    ssize_t count = read(fd, &c, 1);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    text.Append(c);
+  }
+  c = 0;
+  if (!text.Empty() && text.View().back() == '\n') text.PopBack();
+  return text;
+}
+
+// Runs one dialog program to its end. Only its answer is read while it runs: its input and its
+// error output are files in memory, so nothing can fill up and leave it waiting on us. What it
+// said on standard error is looked at once it has ended, and then passed on to ours.
+DialogAnswer RunToEnd(const std::string& path, const DialogCommand& dialog) {
+  UniqueFd input = dialog.input.empty() ? UniqueFd() : FileInMemory(dialog.input);
+  UniqueFd errors = FileInMemory("");
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) ThrowSystemError("cannot make a pipe");
+  UniqueFd reading(ends[0]), writing(ends[1]);
+  pid_t child =
+      SpawnProgramWith(path, dialog.arguments, {input.Get(), writing.Get(), errors.Get()});
+  writing.Reset();
+  DialogAnswer answer;
+  answer.output = ReadAll(reading.Get());
+  int status = WaitForExit(child);
+  std::string said = ReadFromStart(errors.Get());
+  std::fwrite(said.data(), 1, said.size(), stderr);
+  std::fflush(stderr);
+  answer.end = EndOfDialog(status, said);
+  if (answer.end != DialogEnd::kAccepted) answer.output = Secret();
+  return answer;
+}
+
+}  // namespace
+
+// Qt guesses whether a text is rich text, so a plain text that happens to start with a tag
+// would be rendered as markup. Declaring rich text outright and escaping every special
+// character removes the guess. The backslash is escaped too, because kdialog expands "\n".
+std::string AsLiteralRichText(const std::string& text) {
+  return "<qt><p style=\"white-space:pre-wrap\">" +
+         Replaced(text, {{'&', "&amp;"},
+                         {'<', "&lt;"},
+                         {'>', "&gt;"},
+                         {'"', "&quot;"},
+                         {'\'', "&#39;"},
+                         {'\\', "&#92;"},
+                         {'\n', "<br>"}}) +
+         "</p></qt>";
+}
+
+std::string AsLiteralMarkup(const std::string& text) {
+  return Replaced(text, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\\', "\\\\"}});
+}
+
+// The entry dialog's text goes through g_strcompress, which turns "\\" into one backslash, and
+// then into a label with a keyboard shortcut, where "__" stands for one underscore.
+std::string AsLiteralEntryText(const std::string& text) {
+  return Replaced(text, {{'\\', "\\\\"}, {'_', "__"}});
+}
+
+std::vector<DialogCommand> MessageDialogs(const std::string& text, const std::string& title,
+                                          int iconCode) {
+  if (text.size() > kLongestBoxText) return TextWindows(text, title);
+  return MessageBoxes(text, title, iconCode);
+}
+
+// The question stays an argument: it holds at most one entry's name, which a ZIP archive keeps
+// under 64 KiB, well inside the kernel's limit for one argument.
+std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::string& title) {
+  return {{{"zenity", "--entry", "--hide-text", "--no-markup", "--title=" + title,
+            "--text=" + AsLiteralEntryText(text)},
+           ""},
+          {{"kdialog", "--title", title, "--password", AsLiteralRichText(text)}, ""}};
+}
+
+// --auto-close makes zenity close when its input ends, so the window goes with us even when we
+// are killed; we never send 100, which would close it too.
+std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title) {
+  return {"zenity",
+          "--progress",
+          "--auto-close",
+          "--title=" + title,
+          "--width=420",
+          "--time-remaining",
+          "--text=" + AsLiteralMarkup(text),
+          "--percentage=0"};
+}
+
+DialogEnd EndOfDialog(int exitStatus, std::string_view errors) {
+  // GTK's words when the display refuses it; zenity then ends as if Cancel had been pressed.
+  if (errors.find("cannot open display") != std::string_view::npos) return DialogEnd::kNotShown;
+  if (exitStatus == 0) return DialogEnd::kAccepted;
+  if (exitStatus == 1) return DialogEnd::kDeclined;
+  return DialogEnd::kNotShown;
+}
+
+DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs,
+                       const std::string& programFolder) {
+  if (!DisplayAnswers()) return {};
+  for (const DialogCommand& dialog : dialogs) {
+    std::optional<std::string> path = FindTrustedProgram(dialog.arguments[0], programFolder);
+    if (!path) continue;
+    try {
+      DialogAnswer answer = RunToEnd(*path, dialog);
+      if (answer.end != DialogEnd::kNotShown) return answer;
+    } catch (const PlatformError&) {
+      // A program that cannot be started has shown nothing; the next one may.
+    }
+  }
+  return {};
+}
+
+}  // namespace zipdrop

@@ -1,0 +1,69 @@
+// The desktop's dialog programs, zenity and kdialog: the one place that knows the commands that
+// show our texts literally, how a text reaches them, and what the way they end means.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/posix/extractor/secret.h"
+
+namespace zipdrop {
+
+/// One dialog to show: a program's argv (its name first), and the text it reads from its
+/// standard input; empty for a program that reads nothing.
+struct DialogCommand {
+  std::vector<std::string> arguments;
+  std::string input;
+};
+
+/// The text for a kdialog box, shown literally: declared rich text, with every character that Qt
+/// or kdialog would read as markup or an escape written as an entity.
+std::string AsLiteralRichText(const std::string& text);
+
+/// The --text of a zenity dialog that reads Pango markup and backslash escapes (the progress
+/// window), shown literally.
+std::string AsLiteralMarkup(const std::string& text);
+
+/// The --text of zenity's entry dialog, shown literally: even with --no-markup it expands
+/// backslash escapes and takes an underscore as the mark of a keyboard shortcut.
+std::string AsLiteralEntryText(const std::string& text);
+
+/// The dialogs that show a message, zenity's before kdialog's: a warning for icon code 48, an
+/// error for 16, information otherwise. A text too long for a box, or for an argument, is shown
+/// in a window that scrolls, and handed over through the program's input.
+std::vector<DialogCommand> MessageDialogs(const std::string& text, const std::string& title,
+                                          int iconCode);
+
+/// The dialogs that ask for a password with the text as their question, zenity's first. The
+/// password comes back on the program's standard output.
+std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::string& title);
+
+/// zenity's progress window, which reads percentages from its input and ends when it closes.
+std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title);
+
+/// How a dialog ended.
+enum class DialogEnd {
+  kAccepted,  // OK.
+  kDeclined,  // Cancel, Escape, or the window closed: the user's answer.
+  kNotShown,  // No display, no program, or a program that failed: nobody has answered.
+};
+
+/// What a dialog program's exit status (as WaitForExit gives it: -1 for a signal) and its error
+/// output mean. zenity ends with status 1 both for Cancel and when it cannot open the display, so
+/// 1 is the user's answer only from a program started just after DisplayAnswers said yes, and
+/// never when GTK has said it cannot open the display.
+DialogEnd EndOfDialog(int exitStatus, std::string_view errors = {});
+
+/// A dialog's end, and what the program wrote on its standard output (an entry's text).
+struct DialogAnswer {
+  DialogEnd end = DialogEnd::kNotShown;
+  Secret output;
+};
+
+/// Shows the first of the dialogs whose program is found on the absolute PATH folders outside
+/// programFolder and the current directory, and waits until it is closed. A dialog that is not
+/// shown passes the turn to the next one. Nothing is run unless the display accepts us.
+DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs, const std::string& programFolder);
+
+}  // namespace zipdrop
