@@ -8,7 +8,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/zip_extractor.h"
-#include "tests/posix/scratch_folder.h"
+#include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
 
 namespace zipdrop {
@@ -18,22 +18,7 @@ namespace fs = std::filesystem;
 using testing::ZipBuilder;
 using testing::ZipEntrySpec;
 
-// An archive path and an empty destination "out" in a fresh folder.
-class ExtractorFaultTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directory(out_ = root_ / "out");
-    archive_ = (root_ / "a.zip").string();
-  }
-
-  // Every name the destination holds, hidden temporary files included.
-  std::vector<std::string> Extracted() const { return testing::ListTree(out_); }
-
-  testing::ScratchFolder scratch_;
-  fs::path root_ = scratch_.Path();
-  fs::path out_;
-  std::string archive_;
-};
+using ExtractorFaultTest = testing::ExtractorFixture;
 
 struct NameCase {
   const char* label;
@@ -46,7 +31,7 @@ class ExtractedNameTest : public ExtractorFaultTest,
 
 TEST_P(ExtractedNameTest, ArrivesUnderItsIntendedName) {
   ZipBuilder().Add(GetParam().entry).WriteTo(archive_);
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_TRUE(report.skipped.empty()) << DescribeSkipped(report);
   EXPECT_TRUE(fs::is_regular_file(out_ / GetParam().expected))
       << ::testing::PrintToString(Extracted());
@@ -102,7 +87,7 @@ TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
       .Add(GetParam().entry)
       .AddFile("after.txt", "a")
       .WriteTo(archive_);
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(report.SkippedFor(GetParam().reason), 1u) << DescribeSkipped(report);
   std::vector<std::string> expected{"before.txt"};
   if (GetParam().laterEntriesRead) expected.insert(expected.begin(), "after.txt");
@@ -131,6 +116,41 @@ INSTANTIATE_TEST_SUITE_P(
                                 true}),
     [](const auto& info) { return info.param.label; });
 
+struct CentralLieCase {
+  const char* label;
+  std::size_t field;  // Offset in the central record.
+  std::size_t width;  // Bytes written there, little-endian.
+  std::uint64_t value;
+};
+
+class CentralLieTest : public ExtractorFaultTest,
+                       public ::testing::WithParamInterface<CentralLieCase> {};
+
+// The middle entry's central record says otherwise than its local header, which is right: the
+// entry still arrives whole, decoded by the local header, and so do its neighbours.
+TEST_P(CentralLieTest, ExtractsByTheLocalHeader) {
+  std::string bytes =
+      ZipBuilder().AddFile("a.txt", "a").AddFile("b.txt", "second entry").AddFile("c", "c").Build();
+  std::size_t record = bytes.find("PK\1\2", bytes.find("PK\1\2") + 1) + GetParam().field;
+  for (std::size_t i = 0; i < GetParam().width; ++i) {
+    bytes[record + i] = static_cast<char>(GetParam().value >> (8 * i));
+  }
+  ZipBuilder::WriteBytes(archive_, bytes);
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
+  EXPECT_TRUE(report.skipped.empty() && !report.refusal) << DescribeSkipped(report);
+  EXPECT_EQ(testing::ReadFile(out_ / "b.txt"), "second entry");
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"a.txt", "b.txt", "c"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CentralLieTest,
+    ::testing::Values(CentralLieCase{"Method", 10, 2, 8}, CentralLieCase{"Crc", 16, 4, 1},
+                      CentralLieCase{"CompressedSizeTooSmall", 20, 4, 3},
+                      CentralLieCase{"SizeTooLarge", 24, 4, 50},
+                      // Stored data this long would run over the next entry's local header.
+                      CentralLieCase{"BothSizesPastTheNextEntry", 20, 8, 100 | 100ull << 32}),
+    [](const auto& info) { return info.param.label; });
+
 struct EncryptionCase {
   const char* label;
   const char* options;
@@ -144,7 +164,7 @@ class EncryptedArchiveTest : public ExtractorFaultTest,
 TEST_P(EncryptedArchiveTest, SkipsEncryptedEntries) {
   testing::WriteLibarchiveZip(archive_, {{"secret.txt", "secret"}, {"other.txt", "other"}},
                               GetParam().options, "password");
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(report.SkippedFor(SkipReason::kEncrypted), 2u) << DescribeSkipped(report);
   EXPECT_TRUE(Extracted().empty());
 }
@@ -170,7 +190,7 @@ TEST_F(ExtractorFaultTest, StopsDataThatGrowsPastItsDeclaredSize) {
   // Also with the data decoded ahead on a second thread, which the writer leaves mid-stream.
   for (const ExtractionTuning& tuning :
        {ExtractionTuning{}, ExtractionTuning{.workers = 1, .readAheadSize = 0}}) {
-    ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
+    ExtractionReport report = ExtractZipArchive(archive_, out_, tuning);
     EXPECT_EQ(report.SkippedFor(SkipReason::kTooLarge), 1u) << DescribeSkipped(report);
     EXPECT_TRUE(Extracted().empty());
   }
@@ -194,7 +214,7 @@ TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndNamesTheLost) {
   fs::resize_file(archive_,
                   cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
   EXPECT_TRUE(IsZipArchive(archive_));
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(Extracted(), GetParam().kept);
   const std::string& lost = GetParam().lost;
   EXPECT_EQ(report.SkippedFor(SkipReason::kArchiveDamaged), lost.empty() ? 0u : 1u);
@@ -214,9 +234,9 @@ INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedArchiveTest,
 TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
   EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), PlatformError);
-  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_.string()), PlatformError);
+  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_), PlatformError);
   ZipBuilder::WriteBytes(archive_, "not an archive");
-  EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
+  EXPECT_THROW(ExtractZipArchive(archive_, out_), PlatformError);
 }
 
 TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
@@ -224,10 +244,10 @@ TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
   EXPECT_TRUE(IsZipArchive(archive_));
   ZipBuilder().WriteTo(archive_);
   EXPECT_TRUE(IsZipArchive(archive_));
-  EXPECT_TRUE(ExtractZipArchive(archive_, out_.string()).skipped.empty());
+  EXPECT_TRUE(ExtractZipArchive(archive_, out_).skipped.empty());
   ZipBuilder::WriteBytes(archive_, "PK\x03\x04 but nothing more");
   EXPECT_FALSE(IsZipArchive(archive_));
-  EXPECT_FALSE(IsZipArchive(out_.string()));
+  EXPECT_FALSE(IsZipArchive(out_));
   EXPECT_FALSE(IsZipArchive((root_ / "missing.zip").string()));
 }
 
