@@ -6,9 +6,10 @@
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 libisal-dev nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev
                 zlib1g-dev libxml2-dev)
-# The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes; 7-Zip
-# also makes the encrypted archives that the decryption is checked against. The desktop tests run
-# the real dialogs on a virtual X server, find their windows and take screenshots of them, check
-# the launcher and start it as GLib-based file managers do.
-TEST_PACKAGES=(libgtest-dev python3 libarchive-tools 7zip zstd zenity xvfb xdotool imagemagick
+# The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes, and on
+# what `zip` writes for data from a pipe; 7-Zip also makes the encrypted archives that the
+# decryption is checked against. The desktop tests run the real dialogs on a virtual X server, find
+# their windows and take screenshots of them, check the launcher and start it as GLib-based file
+# managers do.
+TEST_PACKAGES=(libgtest-dev python3 libarchive-tools 7zip zstd zip zenity xvfb xdotool imagemagick
                fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0)

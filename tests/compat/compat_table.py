@@ -182,6 +182,40 @@ def overlap_bomb(folder):
         "<IHHHHIIH", 0x06054B50, 0, 0, 4, 4, len(directory), directory_at, 0)
 
 
+def from_pipe(work, name, streamed):
+    """What `zip` writes for data it reads from a pipe: one entry named "-" with the pipe's own
+    mode, FIFO; written to a pipe as well, its sizes follow the data."""
+    archive = os.path.join(work, name + ".zip")
+    output = subprocess.run(["zip", "-q", "-" if streamed else archive, "-"], input=TEXT,
+                            stdout=subprocess.PIPE, check=True).stdout
+    if streamed:
+        return output
+    with open(archive, "rb") as f:
+        return f.read()
+
+
+def central_differs(folder, index, **fields):
+    """The central record of one entry says otherwise than its local header, which is right."""
+    entries = files(folder)
+    entries[index].central.update(fields)
+    return build(entries)
+
+
+def gap(folder, junk):
+    """Unreferenced bytes before the second entry, as an entry deleted in place leaves them."""
+    entries = files(folder)
+    entries[1].gap = junk
+    return build(entries)
+
+
+def size_off_by_4gib(folder):
+    """The central record's zip64 field declares the size plus 2^32."""
+    entries = files(folder)
+    e = entries[0]
+    e.central.update(usize=0xFFFFFFFF, extra=struct.pack("<HHQ", 1, 8, len(e.data) + 2**32))
+    return build(entries)
+
+
 def cases(work):
     """(class, a function of the folder name that makes the archive, who judges zipdrop: both
     peers, 7-Zip alone, or nobody for what zipdrop refuses on purpose)."""
@@ -231,6 +265,26 @@ def cases(work):
         ("UTF-8 flag on CP932 names",
          lambda n: build(files(n, [Entry(n.encode() + b"/\x95\x5c.txt", b"cp932", flags=0x800)])),
          BOTH),
+        ("FIFO entry from zip reading a pipe", lambda n: from_pipe(work, n, False), BOTH),
+        ("FIFO entry from zip streaming to a pipe", lambda n: from_pipe(work, n, True), BOTH),
+        ("device, FIFO and socket modes on files",
+         lambda n: build(files(n, [Entry(n + "/fifo", TEXT, mode=0o010644),
+                                   Entry(n + "/device", b"dev", method=0, mode=0o020644),
+                                   Entry(n + "/socket", b"sock", mode=0o140755),
+                                   Entry(n + "/empty-fifo", b"", method=0, mode=0o010644)])),
+         BOTH),
+        ("central method differs", lambda n: central_differs(n, 0, method=0), BOTH),
+        ("central compressed size too small",
+         lambda n: central_differs(n, 0, csize=100), BOTH),
+        ("central size too large", lambda n: central_differs(n, 2, usize=6000), BOTH),
+        ("central CRC differs", lambda n: central_differs(n, 0, crc=1), BOTH),
+        ("central stored sizes too large",
+         lambda n: central_differs(n, 1, csize=4000, usize=4000), BOTH),
+        ("gap left by a deleted entry",
+         lambda n: gap(n, local_header(Entry("gone", TEXT)) + deflate(TEXT)), BOTH),
+        ("central offset points at no header", lambda n: central_differs(n, 1, offset=7),
+         BOTH),
+        ("size off by 4 GiB", size_off_by_4gib, BOTH),
         ("Deflate64", lambda n: by_7zip(work, n, "Deflate64"), SEVEN_ZIP),
         ("bzip2", lambda n: by_7zip(work, n, "BZip2"), BOTH),
         ("LZMA", lambda n: by_7zip(work, n, "LZMA"), BOTH),

@@ -37,10 +37,9 @@ bool RunsPast(int fd, const CentralEntry& entry, std::uint64_t end) {
 // The bytes an entry's decoder may read, or nothing when they belong to the next entry too.
 // Stored data is no longer than the smaller of its two sizes (the decoder fails on the first one
 // that is wrong); for encrypted entries and methods without a
-// decoder nothing can be judged, and the bound alone keeps them in their place.
-// Stored data that would run past the bound still stays in its place when its local header gives
-// sizes that fit: the central ones are then only wrong, and the local reading is tried in their
-// stead when the entry is extracted.
+// decoder nothing can be judged, and the bound alone keeps them in their place. Stored data that
+// would run past the bound still keeps to it when its local header gives sizes that fit: the
+// central ones are then merely wrong, and the local reading is tried when the entry is extracted.
 std::optional<std::uint64_t> DataLength(int fd, const CentralEntry& entry, std::uint64_t end) {
   std::uint64_t room = end - entry.dataOffset;
   bool stored = entry.method == kMethodStored && !entry.IsEncrypted();
