@@ -116,41 +116,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 true}),
     [](const auto& info) { return info.param.label; });
 
-struct CentralLieCase {
-  const char* label;
-  std::size_t field;  // Offset in the central record.
-  std::size_t width;  // Bytes written there, little-endian.
-  std::uint64_t value;
-};
-
-class CentralLieTest : public ExtractorFaultTest,
-                       public ::testing::WithParamInterface<CentralLieCase> {};
-
-// The middle entry's central record says otherwise than its local header, which is right: the
-// entry still arrives whole, decoded by the local header, and so do its neighbours.
-TEST_P(CentralLieTest, ExtractsByTheLocalHeader) {
-  std::string bytes =
-      ZipBuilder().AddFile("a.txt", "a").AddFile("b.txt", "second entry").AddFile("c", "c").Build();
-  std::size_t record = bytes.find("PK\1\2", bytes.find("PK\1\2") + 1) + GetParam().field;
-  for (std::size_t i = 0; i < GetParam().width; ++i) {
-    bytes[record + i] = static_cast<char>(GetParam().value >> (8 * i));
-  }
-  ZipBuilder::WriteBytes(archive_, bytes);
-  ExtractionReport report = ExtractZipArchive(archive_, out_);
-  EXPECT_TRUE(report.skipped.empty() && !report.refusal) << DescribeSkipped(report);
-  EXPECT_EQ(testing::ReadFile(out_ / "b.txt"), "second entry");
-  EXPECT_EQ(Extracted(), (std::vector<std::string>{"a.txt", "b.txt", "c"}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, CentralLieTest,
-    ::testing::Values(CentralLieCase{"Method", 10, 2, 8}, CentralLieCase{"Crc", 16, 4, 1},
-                      CentralLieCase{"CompressedSizeTooSmall", 20, 4, 3},
-                      CentralLieCase{"SizeTooLarge", 24, 4, 50},
-                      // Stored data this long would run over the next entry's local header.
-                      CentralLieCase{"BothSizesPastTheNextEntry", 20, 8, 100 | 100ull << 32}),
-    [](const auto& info) { return info.param.label; });
-
 struct EncryptionCase {
   const char* label;
   const char* options;
