@@ -182,6 +182,18 @@ def overlap_bomb(folder):
         "<IHHHHIIH", 0x06054B50, 0, 0, 4, 4, len(directory), directory_at, 0)
 
 
+def from_pipe(work, name, streamed):
+    """`zip` reading data from a pipe: one entry "-" with the pipe's own mode, FIFO; written to a
+    pipe as well, its sizes follow the data."""
+    out = "-" if streamed else os.path.join(work, name + ".zip")
+    data = subprocess.run(["zip", "-q", out, "-"], input=TEXT, stdout=subprocess.PIPE,
+                          check=True).stdout
+    if streamed:
+        return data
+    with open(out, "rb") as f:
+        return f.read()
+
+
 def cases(work):
     """(class, a function of the folder name that makes the archive, who judges zipdrop: both
     peers, 7-Zip alone, or nobody for what zipdrop refuses on purpose)."""
@@ -231,6 +243,33 @@ def cases(work):
         ("UTF-8 flag on CP932 names",
          lambda n: build(files(n, [Entry(n.encode() + b"/\x95\x5c.txt", b"cp932", flags=0x800)])),
          BOTH),
+        ("FIFO entry from zip reading a pipe", lambda n: from_pipe(work, n, False), BOTH),
+        ("FIFO entry from zip streaming to a pipe", lambda n: from_pipe(work, n, True), BOTH),
+        ("device, FIFO and socket modes on files",
+         lambda n: build(files(n, [Entry(n + "/fifo", TEXT, mode=0o010644),
+                                   Entry(n + "/device", b"dev", method=0, mode=0o020644),
+                                   Entry(n + "/socket", b"sock", mode=0o140755),
+                                   Entry(n + "/empty-fifo", b"", method=0, mode=0o010644)])),
+         BOTH),
+        ("central method differs", lambda n: with_first(n, lambda e: e.central.update(method=0)),
+         BOTH),
+        ("central compressed size too small",
+         lambda n: with_first(n, lambda e: e.central.update(csize=100)), BOTH),
+        ("central size too large",
+         lambda n: with_first(n, lambda e: e.central.update(usize=len(e.data) + 9)), BOTH),
+        ("central CRC differs", lambda n: with_first(n, lambda e: e.central.update(crc=1)), BOTH),
+        ("central stored sizes run into the next entry",
+         lambda n: build([e.central.update(csize=400, usize=400) or e if e.method == 0 else e
+                          for e in files(n)]), BOTH),
+        # Deleting an entry in place leaves bytes that nothing refers to: here its local header.
+        ("gap left by a deleted entry",
+         lambda n: build(files(n)[:1] + [setattr(e, "gap", local_header(Entry("gone", TEXT)))
+                                         or e for e in files(n)[1:]]), BOTH),
+        ("central offset points at no header",
+         lambda n: build(files(n)[:2] + [e.central.update(offset=7) or e
+                                         for e in files(n)[2:]]), BOTH),
+        ("size off by 4 GiB", lambda n: with_first(n, lambda e: e.central.update(
+            usize=0xFFFFFFFF, extra=struct.pack("<HHQ", 1, 8, len(e.data) + 2**32))), BOTH),
         ("Deflate64", lambda n: by_7zip(work, n, "Deflate64"), SEVEN_ZIP),
         ("bzip2", lambda n: by_7zip(work, n, "BZip2"), BOTH),
         ("LZMA", lambda n: by_7zip(work, n, "LZMA"), BOTH),

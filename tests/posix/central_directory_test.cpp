@@ -114,6 +114,19 @@ void Put16(std::string& bytes, std::size_t at, std::uint16_t value) {
   bytes[at + 1] = static_cast<char>(value >> 8);
 }
 
+// The second entry's offset points into the first local header; the entries are then found by
+// their local headers.
+void PointSecondEntryIntoTheFirst(std::string& bytes, std::size_t) {
+  Put16(bytes, bytes.find("PK\1\2", bytes.find("PK\1\2") + 1) + 42, 7);
+}
+
+// Stored sizes of 5 for the first entry's 1 byte would run over the next local header; the local
+// header's sizes fit.
+void OverstateFirstSizes(std::string& bytes, std::size_t) {
+  Put16(bytes, bytes.find("PK\1\2") + 20, 5);
+  Put16(bytes, bytes.find("PK\1\2") + 24, 5);
+}
+
 // What real writers get wrong in the end record and the extra fields; every entry is still found
 // where it is.
 TEST_P(ToleranceTest, FindsEveryEntry) {
@@ -150,7 +163,9 @@ INSTANTIATE_TEST_SUITE_P(
         ToleranceCase{"DamagedSignature", [](std::string& b, std::size_t e) { b[e + 3] = 7; }},
         // The extended timestamp's own length runs past the entry's extra fields.
         ToleranceCase{"ExtraFieldRunsPastItsArea",
-                      [](std::string& b, std::size_t) { b[b.rfind("UT\x05") + 2] = 9; }}),
+                      [](std::string& b, std::size_t) { b[b.rfind("UT\x05") + 2] = 9; }},
+        ToleranceCase{"OffsetPointsAtNoHeader", PointSecondEntryIntoTheFirst},
+        ToleranceCase{"CentralStoredSizesPastTheNextHeader", OverstateFirstSizes}),
     [](const auto& info) { return info.param.label; });
 
 TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
@@ -161,11 +176,20 @@ TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
   }
 }
 
+// An entry without a local header gives way to the entries the local headers still hold, and the
+// rest is lost; with no local header at all, nothing can be recovered.
 TEST_F(CentralDirectoryTest, FindsEntriesWithoutALocalHeader) {
   std::string bytes = ZipBuilder().AddFile("a", "a").AddFile("b", "b").Build();
   bytes[32] = 'X';  // The second local header's signature.
   WriteBytes(bytes);
   CentralDirectory directory = ReadCentralDirectory(fd_.Get());
+  EXPECT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kNone);
+  ASSERT_EQ(directory.entries.size(), 1u);
+  EXPECT_EQ(directory.NameOf(directory.entries[0]), "a");
+  EXPECT_TRUE(directory.damaged);
+  bytes[0] = 'X';
+  WriteBytes(bytes);
+  directory = ReadCentralDirectory(fd_.Get());
   EXPECT_EQ(CheckEntryLayout(fd_.Get(), directory), LayoutProblem::kMissingLocalHeader);
 }
 

@@ -85,8 +85,10 @@ std::string Deflate64Plain() {
   return block + std::string(50000, '\0') + block + std::string(3000, 'x');
 }
 
-std::string Deflate64Raw() {
-  std::ifstream file(ZIPDROP_SOURCE_DIR "/tests/posix/data/deflate64.raw", std::ios::binary);
+// What 7-Zip wrote for the data: deflate64.raw with -mm=Deflate64 (see Deflate64Plain), ppmd.raw
+// with -mm=PPMd for Text(20000).
+std::string DataFile(const char* name) {
+  std::ifstream file(std::string(ZIPDROP_SOURCE_DIR "/tests/posix/data/") + name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
@@ -202,13 +204,22 @@ INSTANTIATE_TEST_SUITE_P(
         RawCase{"LzmaWrongCrc", 14, kText, ZipLzma(kText), 0, 4, 0, false},
         RawCase{"Zstd", 93, kText, Zstd(kText), 0, 0, 0, true},
         RawCase{"ZstdNotZstd", 93, kText, kText, 0, 0, 0, false},
-        RawCase{"Deflate64", 9, Deflate64Plain(), Deflate64Raw(), 0, 0, 0, true},
-        RawCase{"Deflate64CutShort", 9, Deflate64Plain(), Deflate64Raw(), 0, 0, -100, false},
-        RawCase{"Deflate64WrongCrc", 9, Deflate64Plain(), Deflate64Raw(), 0, 8, 0, false},
+        RawCase{"Deflate64", 9, Deflate64Plain(), DataFile("deflate64.raw"), 0, 0, 0, true},
+        RawCase{"Deflate64CutShort", 9, Deflate64Plain(), DataFile("deflate64.raw"), 0, 0, -100,
+                false},
+        RawCase{"Deflate64WrongCrc", 9, Deflate64Plain(), DataFile("deflate64.raw"), 0, 8, 0,
+                false},
         // Deflate64 gives length code 285 and distance codes 30 and 31 other meanings: a DEFLATE
         // stream using them is refused or decodes to other bytes.
         RawCase{"DeflateReadAsDeflate64", 9, kText, Deflate(kText), 0, 0, 0, false},
-        RawCase{"UnknownMethod", 77, kText, kText, 0, 0, 0, false}),
+        RawCase{"UnknownMethod", 77, kText, kText, 0, 0, 0, false},
+        RawCase{"Ppmd", 98, Text(20000), DataFile("ppmd.raw"), 0, 0, 0, true},
+        RawCase{"PpmdWrongCrc", 98, Text(20000), DataFile("ppmd.raw"), 0, 2, 0, false},
+        // A size declared 4 GiB too large (a wrapped counter, a doubled zip64 field) is taken
+        // when the CRC confirms the content; any other difference is not.
+        RawCase{"SizeOffBy4GiB", 95, kText, Xz(kText), 1ll << 32, 0, 0, true},
+        RawCase{"SizeOffBy4GiBWrongCrc", 95, kText, Xz(kText), 1ll << 32, 1, 0, false},
+        RawCase{"SizeOffByMoreThan4GiB", 95, kText, Xz(kText), (1ll << 32) + 1, 0, 0, false}),
     [](const auto& info) { return info.param.label; });
 
 struct FitCase {

@@ -122,7 +122,7 @@ TEST(RangeQueueTest, StopsClaimsAndKeepsTheFirstReason) {
   EXPECT_EQ(queue.Claim(), 0u);
   EXPECT_FALSE(queue.Stopped());
   queue.Stop(StopReason::kDiskFull);
-  queue.Stop(StopReason::kDamaged);
+  queue.Stop(StopReason::kFailed);
   EXPECT_TRUE(queue.Stopped());
   EXPECT_EQ(queue.Reason(), StopReason::kDiskFull);
   EXPECT_EQ(queue.Claim(), std::nullopt);

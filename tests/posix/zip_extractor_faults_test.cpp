@@ -8,7 +8,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/zip_extractor.h"
-#include "tests/posix/scratch_folder.h"
+#include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
 
 namespace zipdrop {
@@ -18,22 +18,7 @@ namespace fs = std::filesystem;
 using testing::ZipBuilder;
 using testing::ZipEntrySpec;
 
-// An archive path and an empty destination "out" in a fresh folder.
-class ExtractorFaultTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directory(out_ = root_ / "out");
-    archive_ = (root_ / "a.zip").string();
-  }
-
-  // Every name the destination holds, hidden temporary files included.
-  std::vector<std::string> Extracted() const { return testing::ListTree(out_); }
-
-  testing::ScratchFolder scratch_;
-  fs::path root_ = scratch_.Path();
-  fs::path out_;
-  std::string archive_;
-};
+using ExtractorFaultTest = testing::ExtractorFixture;
 
 struct NameCase {
   const char* label;
@@ -46,7 +31,7 @@ class ExtractedNameTest : public ExtractorFaultTest,
 
 TEST_P(ExtractedNameTest, ArrivesUnderItsIntendedName) {
   ZipBuilder().Add(GetParam().entry).WriteTo(archive_);
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_TRUE(report.skipped.empty()) << DescribeSkipped(report);
   EXPECT_TRUE(fs::is_regular_file(out_ / GetParam().expected))
       << ::testing::PrintToString(Extracted());
@@ -102,7 +87,7 @@ TEST_P(FaultyEntryTest, LeavesNoFileAndNoTemporaryFile) {
       .Add(GetParam().entry)
       .AddFile("after.txt", "a")
       .WriteTo(archive_);
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(report.SkippedFor(GetParam().reason), 1u) << DescribeSkipped(report);
   std::vector<std::string> expected{"before.txt"};
   if (GetParam().laterEntriesRead) expected.insert(expected.begin(), "after.txt");
@@ -144,7 +129,7 @@ class EncryptedArchiveTest : public ExtractorFaultTest,
 TEST_P(EncryptedArchiveTest, SkipsEncryptedEntries) {
   testing::WriteLibarchiveZip(archive_, {{"secret.txt", "secret"}, {"other.txt", "other"}},
                               GetParam().options, "password");
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(report.SkippedFor(SkipReason::kEncrypted), 2u) << DescribeSkipped(report);
   EXPECT_TRUE(Extracted().empty());
 }
@@ -170,7 +155,7 @@ TEST_F(ExtractorFaultTest, StopsDataThatGrowsPastItsDeclaredSize) {
   // Also with the data decoded ahead on a second thread, which the writer leaves mid-stream.
   for (const ExtractionTuning& tuning :
        {ExtractionTuning{}, ExtractionTuning{.workers = 1, .readAheadSize = 0}}) {
-    ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
+    ExtractionReport report = ExtractZipArchive(archive_, out_, tuning);
     EXPECT_EQ(report.SkippedFor(SkipReason::kTooLarge), 1u) << DescribeSkipped(report);
     EXPECT_TRUE(Extracted().empty());
   }
@@ -194,7 +179,7 @@ TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndNamesTheLost) {
   fs::resize_file(archive_,
                   cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
   EXPECT_TRUE(IsZipArchive(archive_));
-  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
+  ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(Extracted(), GetParam().kept);
   const std::string& lost = GetParam().lost;
   EXPECT_EQ(report.SkippedFor(SkipReason::kArchiveDamaged), lost.empty() ? 0u : 1u);
@@ -214,9 +199,9 @@ INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedArchiveTest,
 TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
   EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), PlatformError);
-  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_.string()), PlatformError);
+  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_), PlatformError);
   ZipBuilder::WriteBytes(archive_, "not an archive");
-  EXPECT_THROW(ExtractZipArchive(archive_, out_.string()), PlatformError);
+  EXPECT_THROW(ExtractZipArchive(archive_, out_), PlatformError);
 }
 
 TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
@@ -224,10 +209,10 @@ TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
   EXPECT_TRUE(IsZipArchive(archive_));
   ZipBuilder().WriteTo(archive_);
   EXPECT_TRUE(IsZipArchive(archive_));
-  EXPECT_TRUE(ExtractZipArchive(archive_, out_.string()).skipped.empty());
+  EXPECT_TRUE(ExtractZipArchive(archive_, out_).skipped.empty());
   ZipBuilder::WriteBytes(archive_, "PK\x03\x04 but nothing more");
   EXPECT_FALSE(IsZipArchive(archive_));
-  EXPECT_FALSE(IsZipArchive(out_.string()));
+  EXPECT_FALSE(IsZipArchive(out_));
   EXPECT_FALSE(IsZipArchive((root_ / "missing.zip").string()));
 }
 

@@ -1,6 +1,7 @@
 // Our reading of a ZIP archive's central directory: the one account of the archive the extractor
 // goes by. The entry list, the names, the sizes and where each entry's data lies all come from
-// here; a local header is read only for where its data starts.
+// here; a local header is read for where its data starts, and its method, sizes and CRC only when
+// the central ones fail to decode the data (see entry_layout.h).
 #pragma once
 
 #include <cstdint>

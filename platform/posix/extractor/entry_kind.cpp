@@ -18,7 +18,6 @@ EntryKind KindOf(const CentralEntry& entry, std::string_view name) {
   mode_t type = UnixMode(entry) & S_IFMT;
   if (type == S_IFLNK) return EntryKind::kLink;
   if (type == S_IFDIR) return EntryKind::kFolder;
-  if (type != 0 && type != S_IFREG) return EntryKind::kSpecial;
   bool slash = !name.empty() && (name.back() == '/' || name.back() == '\\');
   bool dosFolder = !entry.HasUnixMode() && (entry.externalAttributes & kDosFolder) != 0 &&
                    entry.uncompressedSize == 0;

@@ -11,10 +11,12 @@
 
 namespace zipdrop {
 
-enum class EntryKind { kFile, kFolder, kLink, kSpecial };
+enum class EntryKind { kFile, kFolder, kLink };
 
 /// A folder is named with a trailing slash, or marked so by its attributes; a Unix mode can also
-/// make it a symlink or a device, FIFO or socket, which are never created.
+/// make it a symlink, which is never created. A mode that says device, FIFO or socket makes a
+/// regular file: such an entry holds data (`zip` reading from a pipe records the pipe's own
+/// mode), and a special file is never created.
 EntryKind KindOf(const CentralEntry& entry, std::string_view name);
 
 /// Unix hosts store a full st_mode; every other host leaves the permissions to the extractor, and

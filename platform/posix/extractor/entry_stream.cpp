@@ -16,6 +16,13 @@ constexpr std::size_t kRawBlock = 256 * 1024;
 // A decoder that neither reads nor writes this many times in a row is stuck on damaged data.
 constexpr int kMostIdleSteps = 64;
 
+// Some writers get a size past 4 GiB wrong by a multiple of 2^32: a 32-bit counter that
+// wrapped, or a zip64 field that adds the wrapped part twice. The content is still the entry's
+// when the CRC checks. Content larger than the declared size never gets here: the writer stops it.
+bool SizeMatches(std::uint64_t produced, std::uint64_t declared) {
+  return (produced & 0xFFFFFFFF) == (declared & 0xFFFFFFFF);
+}
+
 }  // namespace
 
 bool RawSource::Refill() {
@@ -75,7 +82,10 @@ void EntryStream::Decrypt(EntryDecryption& decryption, std::vector<unsigned char
 
 std::ptrdiff_t EntryStream::Finish() {
   if (failed_) return -1;
-  failed_ = produced_ != entry_.uncompressedSize || (crcKnown_ && crc_ != entry_.crc);
+  // Without a CRC (AE-2 encryption) nothing could confirm a size that differs.
+  bool sizeMatches = crcKnown_ ? SizeMatches(produced_, entry_.uncompressedSize)
+                               : produced_ == entry_.uncompressedSize;
+  failed_ = !sizeMatches || (crcKnown_ && crc_ != entry_.crc);
   if (!failed_ && decryption_) {
     source_.Drain();
     failed_ = !decryption_->Authenticates(trailer_);

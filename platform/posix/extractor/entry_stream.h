@@ -86,8 +86,8 @@ class DecoderSet {
 };
 
 /// An entry's content, decoded block by block, for the writer. Read fails (-1) when the data
-/// cannot be read or decoded, or, at its end, when it does not have the declared size and CRC-32:
-/// the file is then never published.
+/// cannot be read or decoded, or, at its end, when it does not have the declared size (but
+/// for a multiple of 2^32, when the CRC-32 is known) and CRC-32: the file is then never published.
 class EntryStream final : public EntryData {
  public:
   /// Reads the entry's bytes [dataOffset, dataOffset + compressedSize) from fd.

@@ -31,8 +31,9 @@ std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std
 /// their number costs no memory per entry.
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores);
 
-/// Why the workers stopped early.
-enum class StopReason { kNone, kDamaged, kDiskFull, kInterrupted };
+/// Why the workers stopped early. kFailed: a worker threw, and its exception is carried to the
+/// caller, so no report is made from what the others did.
+enum class StopReason { kNone, kFailed, kDiskFull, kInterrupted };
 
 /// Hands the ranges out in order, one claim at a time, and carries the signal to stop. Shared by
 /// the workers of one extraction.

@@ -5,6 +5,7 @@
 
 #include "platform/posix/extractor/deflate_decoder.h"
 #include "platform/posix/extractor/entry_kind.h"
+#include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/passwords.h"
@@ -23,8 +24,6 @@ std::optional<SkipReason> ReasonFromKind(EntryKind kind) {
   switch (kind) {
     case EntryKind::kLink:
       return SkipReason::kLink;
-    case EntryKind::kSpecial:
-      return SkipReason::kSpecialFile;
     case EntryKind::kFile:
     case EntryKind::kFolder:
       return std::nullopt;
@@ -80,12 +79,14 @@ class Worker {
 
  private:
   void ExtractRange(std::size_t index);
-  bool ExtractEntry(const CentralEntry& entry, ExtractionReport& report);
-  std::optional<SkipReason> WriteEntry(const CentralEntry& entry, std::string_view name,
-                                       ExtractionReport& report);
+  bool ExtractEntry(std::size_t index, ExtractionReport& report);
+  std::optional<SkipReason> WriteEntry(const CentralEntry& entry, std::uint64_t bound,
+                                       std::string_view name, ExtractionReport& report);
   std::optional<SkipReason> WriteFolder(const CentralEntry& entry, const EntryPath& path,
                                         ExtractionReport& report);
-  std::optional<SkipReason> WriteFile(const CentralEntry& entry, const EntryPath& path);
+  std::optional<SkipReason> WriteFile(const CentralEntry& entry, std::uint64_t bound,
+                                      const EntryPath& path);
+  std::optional<SkipReason> WriteFileAs(const CentralEntry& entry, const EntryPath& path);
   std::optional<SkipReason> WriteStream(const CentralEntry& entry, const EntryPath& path,
                                         EntryStream& stream);
   std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry, const EntryPath& path,
@@ -113,7 +114,7 @@ void Worker::ExtractRange(std::size_t index) {
   outcome.notAttemptedFrom = range.begin;
   for (std::size_t i = range.begin; i < range.end; ++i) {
     if (shared_.queue.Stopped() || Cancelled()) return;
-    if (!ExtractEntry(shared_.directory.entries[i], outcome.report)) return;
+    if (!ExtractEntry(i, outcome.report)) return;
     outcome.notAttemptedFrom = i + 1;
   }
 }
@@ -121,9 +122,11 @@ void Worker::ExtractRange(std::size_t index) {
 // Extracts or skips one entry; false once the disk is full. Later entries are then not
 // attempted: each would fail the same way, and a disk kept full by us hurts everything else the
 // user runs.
-bool Worker::ExtractEntry(const CentralEntry& entry, ExtractionReport& report) {
+bool Worker::ExtractEntry(std::size_t index, ExtractionReport& report) {
+  const CentralEntry& entry = shared_.directory.entries[index];
   std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
-  std::optional<SkipReason> reason = WriteEntry(entry, name, report);
+  std::optional<SkipReason> reason =
+      WriteEntry(entry, DataBound(shared_.directory, index), name, report);
   // An entry cut short by an interrupt is not counted: the process ends by the signal. One cut
   // short by Cancel is counted as cancelled.
   if (shared_.queue.Reason() == StopReason::kInterrupted) return false;
@@ -136,9 +139,9 @@ bool Worker::ExtractEntry(const CentralEntry& entry, ExtractionReport& report) {
   return true;
 }
 
-// Writes the entry; returns the reason when it was skipped.
-std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::string_view name,
-                                             ExtractionReport& report) {
+// Writes the entry, whose bytes end by bound; returns the reason when it was skipped.
+std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::uint64_t bound,
+                                             std::string_view name, ExtractionReport& report) {
   // Most tools that show the name stop at a NUL, so the name the user would see is not the one
   // that would be written.
   if (name.find('\0') != std::string_view::npos) return SkipReason::kUnusableName;
@@ -150,7 +153,7 @@ std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::str
   if (auto reason = ReasonFromName(path)) return reason;
   if (kind == EntryKind::kFolder) return WriteFolder(entry, path, report);
   std::optional<SkipReason> reason =
-      entry.IsEncrypted() ? WriteEncryptedFile(entry, path, name) : WriteFile(entry, path);
+      entry.IsEncrypted() ? WriteEncryptedFile(entry, path, name) : WriteFile(entry, bound, path);
   if (!reason) ++report.filesWritten;
   return reason;
 }
@@ -166,9 +169,22 @@ std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const E
   return folder.skipped;
 }
 
+// Where the central directory's method, sizes or CRC fail to decode the data, the local header's
+// are tried, as other readers go by them: writers that patch one header and not the other leave
+// either one wrong. Whichever reading is written still decoded to its size and matched its CRC.
+std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, std::uint64_t bound,
+                                            const EntryPath& path) {
+  std::optional<SkipReason> reason = WriteFileAs(entry, path);
+  if (reason != SkipReason::kUnreadableData || shared_.queue.Stopped() || Cancelled()) {
+    return reason;
+  }
+  std::optional<CentralEntry> local = LocalReading(shared_.archiveFd, entry, bound);
+  return local ? WriteFileAs(*local, path) : reason;
+}
+
 // Entries that fit in memory are read and decoded whole; the others are streamed through the
 // decoder of their method, block by block.
-std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, const EntryPath& path) {
+std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry, const EntryPath& path) {
   EntryAttributes attributes = FileAttributes(entry);
   if (FitsInMemory(entry, shared_.inMemoryLimit)) {
     std::optional<std::span<const char>> content = inMemory_.Decode(entry);

@@ -31,7 +31,7 @@ namespace zipdrop {
 
 namespace {
 
-// After a full disk or damage stopped the work, every entry not attempted is counted as not
+// After a full disk stopped the work, every entry not attempted is counted as not
 // extracted, and named while the list has room.
 void CountNotAttempted(const SharedExtraction& shared, SkipReason reason,
                        ExtractionReport& report) {
@@ -52,9 +52,6 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   if (shared.queue.Reason() == StopReason::kDiskFull) {
     CountNotAttempted(shared, SkipReason::kDiskFull, report);
   }
-  if (shared.queue.Reason() == StopReason::kDamaged) {
-    CountNotAttempted(shared, SkipReason::kArchiveDamaged, report);
-  }
   return report;
 }
 
@@ -68,22 +65,22 @@ void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
 }
 
 // Runs the extra workers on threads of their own and the first one on this thread. An exception
-// in a worker is carried over to this thread once all have finished.
+// in any worker stops the others before their next entry, and is carried over to this thread once
+// all have finished.
 void RunWorkers(SharedExtraction& shared, std::vector<std::vector<FolderFinish>>& times) {
   std::vector<std::exception_ptr> failures(times.size());
+  auto run = [&](std::size_t w) {
+    try {
+      RunWorker(shared, times[w]);
+    } catch (...) {
+      failures[w] = std::current_exception();
+      shared.queue.Stop(StopReason::kFailed);
+    }
+  };
   {
     std::vector<std::jthread> threads;
-    for (std::size_t w = 1; w < times.size(); ++w) {
-      threads.emplace_back([&, w] {
-        try {
-          RunWorker(shared, times[w]);
-        } catch (...) {
-          failures[w] = std::current_exception();
-          shared.queue.Stop(StopReason::kDamaged);
-        }
-      });
-    }
-    RunWorker(shared, times[0]);
+    for (std::size_t w = 1; w < times.size(); ++w) threads.emplace_back(run, w);
+    run(0);
   }
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);

@@ -31,7 +31,8 @@ inline constexpr std::uint16_t kMethodAes = 99;  // WinZip AES: the real method 
 std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc = 0);
 
 /// What a local header says. Only where the data starts is trusted when a central directory
-/// exists; the rest serves to recover entries when it does not.
+/// exists; the rest serves to recover entries when it does not, and as a second reading of an
+/// entry whose central values fail to decode its data.
 struct LocalHeader {
   std::uint64_t dataOffset = 0;
   std::uint64_t compressedSize = 0;
