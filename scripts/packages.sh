@@ -11,8 +11,8 @@ BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdefl
 WINDOWS_RELEASE_PACKAGES=(ninja-build g++-mingw-w64-x86-64-posix zip)
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes, and on
 # what `zip` writes for data from a pipe; 7-Zip also makes the encrypted archives that the
-# decryption is checked against, as Info-ZIP's zip does. The desktop tests run the real dialogs on a virtual X server, find their windows and take
-# screenshots of them (xauth gives one display a cookie), check the launcher and start it as
-# GLib-based file managers do.
+# decryption is checked against, as Info-ZIP's zip does. The desktop tests run the real dialogs
+# on a virtual X server, find their windows and take screenshots of them (xauth gives one display
+# a cookie), check the launcher and start it as GLib-based file managers do.
 TEST_PACKAGES=(libgtest-dev python3 libarchive-tools 7zip zip zstd zenity xvfb xdotool imagemagick
                fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0 xauth)
