@@ -38,6 +38,22 @@ std::string AsLiteralMarkup(const std::string& text) {
   return out;
 }
 
+// A '#' line of zenity's input is plain text in which backslash escapes are expanded, and a
+// newline would end the line early.
+std::string AsEscapedLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 // An archive may understate its sizes, so the count can pass the total.
 int Percent(std::uint64_t written, std::uint64_t total) {
   if (total == 0) return 0;
@@ -148,8 +164,7 @@ bool ProgressDisplay::OpenWindow() {
   // are killed; we never send 100, which would close it too.
   std::vector<std::string> command = {
       "zenity", "--progress", "--auto-close", "--title=展開しています", "--width=420",
-      "--time-remaining", "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています",
-      "--percentage=0"};
+      "--text=" + AsLiteralMarkup(settings_.archiveName) + " を展開しています", "--percentage=0"};
   try {
     window_ = SpawnProgramReading(*zenity, command, theirs.Get());
   } catch (const PlatformError&) {
@@ -170,9 +185,15 @@ bool ProgressDisplay::UpdateWindow() {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1) progress_.Cancel();
     return false;
   }
-  // zenity takes 100 as the end, so the window shows it only once the run has ended.
-  int percent = std::min(99, Percent(progress_.Written(), progress_.DeclaredTotal()));
-  std::string line = std::to_string(percent) + "\n";
+  // zenity takes 100 as the end, so the window shows it only once the run has ended. A line
+  // that starts with '#' replaces the text under the bar.
+  std::uint64_t written = progress_.Written(), total = progress_.DeclaredTotal();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  rate_.Add(seconds, written);
+  int percent = std::min(99, Percent(written, total));
+  std::string line = std::to_string(percent) + "\n# " + AsEscapedLine(settings_.archiveName) +
+                     " を展開しています\\n" + ProgressText(written, total, rate_.BytesPerSecond()) +
+                     "\n";
   // A window too busy to read must not hold the extraction up, so the line may be dropped.
   send(windowInput_.Get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   return true;

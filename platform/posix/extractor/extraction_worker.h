@@ -32,7 +32,7 @@ class SharedExtraction {
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
                    std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
                    std::uint64_t readAheadSize, ExtractionProgress* progress,
-                   PasswordKeeper* passwords);
+                   PasswordKeeper* passwords, std::vector<bool> replace);
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -45,6 +45,8 @@ class SharedExtraction {
   MadeFolders madeFolders;
   ExtractionProgress* progress;  // May be null.
   PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
+  const std::vector<bool> replace;  // Per entry: whether it may replace a regular file; empty
+                                    // when none may.
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.
