@@ -9,6 +9,7 @@ BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdefl
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes; 7-Zip
 # also makes the encrypted archives that the decryption is checked against. The desktop tests run
 # the real dialogs on a virtual X server, find their windows and take screenshots of them, check
-# the launcher and start it as GLib-based file managers do.
+# the launcher and start it as GLib-based file managers do; the Japanese locale they run the dialogs
+# in is made from the locales package's sources.
 TEST_PACKAGES=(libgtest-dev python3 libarchive-tools 7zip zstd zenity xvfb xdotool imagemagick
-               fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0)
+               fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0 locales)

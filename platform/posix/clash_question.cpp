@@ -62,9 +62,11 @@ DialogAnswer RunDialog(const std::vector<std::string>& command, const std::strin
 std::optional<std::size_t> AskWithZenity(const std::string& text,
                                          const std::vector<std::string>& answers,
                                          const std::string& programFolder) {
-  std::vector<std::string> command = {"zenity",        "--question",
-                                      "--switch",      "--no-markup",
-                                      "--width=520",   std::string("--title=") + kClashTitle,
+  std::vector<std::string> command = {"zenity",
+                                      "--question",
+                                      "--switch",
+                                      "--no-markup",
+                                      std::string("--title=") + kClashTitle,
                                       "--text=" + text};
   for (const std::string& answer : answers) command.push_back("--extra-button=" + answer);
   DialogAnswer answer = RunDialog(command, programFolder);
@@ -123,8 +125,12 @@ std::string ClashQuestionText(const std::string& archiveName, std::uint64_t coun
 }
 
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining) {
-  return "「" + entryName + "」は既にあります。置き換えますか? (残り " + std::to_string(remaining) +
-         " 個)";
+  std::string text = "「" + entryName + "」は既にあります。置き換えますか?";
+  if (remaining > 1) {
+    text += "\n「すべて」は、これを含む残りの " + std::to_string(remaining) +
+            " 個のファイルに同じ答えを使います。";
+  }
+  return text;
 }
 
 const std::vector<std::string>& ClashAnswers() {
@@ -133,9 +139,11 @@ const std::vector<std::string>& ClashAnswers() {
   return answers;
 }
 
+// Short labels: zenity makes every button as wide as the widest, and five of them must still fit
+// a small screen.
 const std::vector<std::string>& FileClashAnswers() {
-  static const std::vector<std::string> answers = {
-      "置き換える", "スキップ", "残りもすべて置き換える", "残りもすべてスキップ", "キャンセル"};
+  static const std::vector<std::string> answers = {"置き換える", "スキップ", "すべて置換",
+                                                   "すべてスキップ", "キャンセル"};
   return answers;
 }
 
@@ -150,6 +158,7 @@ std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t c
   return static_cast<std::size_t>(word[0] - '1');
 }
 
+// The answers are listed in the order of the choices' enumerators.
 ClashChoice UserClashQuestion::AskAll(std::uint64_t count) {
   std::optional<std::size_t> chosen =
       Choose(ClashQuestionText(archiveName_, count), ClashAnswers());
