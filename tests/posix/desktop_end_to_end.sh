@@ -141,6 +141,7 @@ clash() {
     id=$(window ファイルの置換またはスキップ) && fits "$id" || return 1
     [ -n "${snaps[$step]:-}" ] && shot "$id" "${snaps[$step]}"
     step=$((step + 1))
+    # shellcheck disable=SC2086 # The keys are separate words.
     press "$id" $keys
     gone "$id"
   done
