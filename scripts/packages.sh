@@ -13,6 +13,7 @@ WINDOWS_RELEASE_PACKAGES=(ninja-build g++-mingw-w64-x86-64-posix zip)
 # what `zip` writes for data from a pipe; 7-Zip also makes the encrypted archives that the
 # decryption is checked against, as Info-ZIP's zip does. The desktop tests run the real dialogs
 # on a virtual X server, find their windows and take screenshots of them (xauth gives one display
-# a cookie), check the launcher and start it as GLib-based file managers do.
+# a cookie), check the launcher and start it as GLib-based file managers do; the Japanese locale
+# they run the dialogs in is made from the locales package's sources.
 TEST_PACKAGES=(libgtest-dev python3 libarchive-tools 7zip zip zstd zenity xvfb xdotool imagemagick
-               fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0 xauth)
+               fonts-ipafont-gothic desktop-file-utils python3-gi gir1.2-glib-2.0 xauth locales)

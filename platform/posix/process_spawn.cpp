@@ -1,6 +1,7 @@
 #include "platform/posix/process_spawn.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/extractor/time_zone.h"
@@ -18,6 +21,8 @@ extern char** environ;
 namespace zipdrop {
 
 namespace {
+
+constexpr char kJapaneseLocale[] = "ja_JP.UTF-8";
 
 class SpawnFileActions {
  public:
@@ -71,13 +76,41 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
-// Our environment, less the time zone the extractor set for itself.
-std::vector<char*> EnvironmentForChild() {
+// The dialogs' text is Japanese, and their buttons follow the locale: a dialog started in the C
+// locale shows "Cancel" beside Japanese text. Where a Japanese locale is installed, the dialog
+// programs get it. Only the children's environment changes; newlocale leaves ours alone.
+bool JapaneseLocaleInstalled() {
+  static const bool installed = [] {
+    locale_t japanese = newlocale(LC_ALL_MASK, kJapaneseLocale, static_cast<locale_t>(0));
+    if (japanese == static_cast<locale_t>(0)) return false;
+    freelocale(japanese);
+    return true;
+  }();
+  return installed;
+}
+
+// LANGUAGE would still choose the messages' language over LC_ALL, and the LC_ names are
+// overridden by LC_ALL anyway: all of them go, and LC_ALL and LANG come instead.
+bool IsLocaleEntry(std::string_view entry) {
+  return entry.starts_with("LANG=") || entry.starts_with("LANGUAGE=") || entry.starts_with("LC_");
+}
+
+// Our environment, less the time zone the extractor set for itself; for a dialog program, in the
+// Japanese locale when there is one.
+std::vector<char*> EnvironmentForChild(SpawnMode mode) {
+  static std::string japaneseAll = std::string("LC_ALL=") + kJapaneseLocale;
+  static std::string japaneseLang = std::string("LANG=") + kJapaneseLocale;
+  bool japanese = mode == SpawnMode::kAttached && JapaneseLocaleInstalled();
   const char* pinned = PinnedTimeZoneEntry();
   std::vector<char*> envp;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     if (pinned != nullptr && std::strcmp(*entry, pinned) == 0) continue;
+    if (japanese && IsLocaleEntry(*entry)) continue;
     envp.push_back(*entry);
+  }
+  if (japanese) {
+    envp.push_back(japaneseAll.data());
+    envp.push_back(japaneseLang.data());
   }
   envp.push_back(nullptr);
   return envp;
@@ -108,7 +141,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
-  std::vector<char*> envp = EnvironmentForChild();
+  std::vector<char*> envp = EnvironmentForChild(mode);
   pid_t child = -1;
   int error = posix_spawn(&child, program.c_str(), actions.Get(), attributes.Get(), argv.data(),
                           envp.data());

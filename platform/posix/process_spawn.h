@@ -12,8 +12,9 @@ enum class SpawnMode {
   /// In its own session with every standard stream on /dev/null: the program outlives us and
   /// neither reads our input nor writes into the terminal we were started from.
   kDetached,
-  /// A child we wait for; only its standard input and output go to /dev/null, its error
-  /// messages still reach ours.
+  /// A child we wait for (a dialog program); only its standard input and output go to
+  /// /dev/null, its error messages still reach ours. It runs in the Japanese locale when one is
+  /// installed, so that its buttons speak the language of its text.
   kAttached,
 };
 

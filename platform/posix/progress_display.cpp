@@ -152,9 +152,15 @@ bool ProgressDisplay::UpdateWindow() {
     if (EndOfDialog(exitStatus) == DialogEnd::kDeclined) progress_.Cancel();
     return false;
   }
-  // zenity takes 100 as the end, so the window shows it only once the run has ended.
-  int percent = std::min(99, Percent(progress_.Written(), progress_.DeclaredTotal()));
-  std::string line = std::to_string(percent) + "\n";
+  // zenity takes 100 as the end, so the window shows it only once the run has ended. A line
+  // that starts with '#' replaces the text under the bar.
+  std::uint64_t written = progress_.Written(), total = progress_.DeclaredTotal();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  rate_.Add(seconds, written);
+  int percent = std::min(99, Percent(written, total));
+  std::string line = std::to_string(percent) + "\n" +
+                     AsProgressTextLine(settings_.archiveName + " を展開しています\n" +
+                                        ProgressText(written, total, rate_.BytesPerSecond()));
   // A window too busy to read must not hold the extraction up, so the line may be dropped.
   send(windowInput_.Get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   return true;

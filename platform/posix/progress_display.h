@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/posix/extractor/extraction_progress.h"
+#include "platform/posix/progress_text.h"
 #include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
@@ -64,6 +65,7 @@ class ProgressDisplay {
   Mode mode_ = Mode::kNone;
   pid_t window_ = -1;
   UniqueFd windowInput_;
+  RecentRate rate_;  // Used by the display's thread only.
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;

@@ -6,8 +6,10 @@
 #include <optional>
 
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/clash_question.h"
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/folder_removal.h"
+#include "platform/posix/message_box.h"
 #include "platform/posix/password_prompt.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/progress_display.h"
@@ -18,6 +20,8 @@
 namespace zipdrop {
 
 namespace {
+
+constexpr char kUnreadableArchiveTitle[] = "ZIP ファイルを開けません";
 
 // The base of every object this platform hands out. Call gets the member name as given.
 class ShellObject : public AutomationObject {
@@ -64,6 +68,19 @@ int StatusOf(const ExtractionReport& report) {
     if (skipped.count > 0) return 1;
   }
   return 0;
+}
+
+// The running program and its launcher beside it: an archive extracted into the program's own
+// folder may hold files of the same names, and no answer about clashes replaces these.
+std::vector<FileIdentity> ProgramFiles() {
+  std::vector<FileIdentity> files;
+  std::optional<std::string> program = CanonicalPath("/proc/self/exe");
+  if (!program) return files;
+  for (const std::string& path : {*program, FolderOf(*program) + "/zipdrop.desktop"}) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) == 0) files.push_back({status.st_dev, status.st_ino});
+  }
+  return files;
 }
 
 class FolderItems : public ShellObject {
@@ -115,9 +132,12 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   ExtractionProgress progress;
   UserPasswordPrompt passwords(archiveName, source_.path);
+  UserClashQuestion clashes(archiveName, source_.path);
   ExtractionTuning tuning;
   tuning.progress = &progress;
   tuning.passwords = &passwords;
+  tuning.clashes = &clashes;
+  tuning.neverReplaced = ProgramFiles();
   // The destination has just received the archive's files, so no dialog program is run from it.
   ProgressDisplay display(progress, {archiveName, source_.path});
   ExtractionReport report;
@@ -139,10 +159,21 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   ReportSkipped(report, archiveName, source_.path);
 }
 
+// A file that is there but is no readable archive is most likely a damaged download, and the
+// Windows shell says so in a window of its own: a desktop user never sees standard error.
+void ReportUnreadableArchive(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  std::string text = "「" + name + "」を開けません。\n\nファイルが壊れているか、ZIP ファイルでは" +
+                     "ありません。\n\n場所: " + FolderOf(path);
+  std::optional<std::string> program = CanonicalPath("/proc/self/exe");
+  std::string programFolder = program ? FolderOf(*program) : FolderOf(path);
+  if (!ShowDialog(text, kUnreadableArchiveTitle, kIconStop, programFolder)) {
+    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n", path.c_str());
+  }
+}
+
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
-// neither a folder nor an archive it can read. A file that is there but is no readable archive
-// is most likely a damaged download: the Windows shell would say so in a dialog of its own, so
-// this platform says so on standard error.
+// neither a folder nor an archive it can read, and says nothing about a path that does not exist.
 std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   std::optional<std::string> resolved = CanonicalPath(ToSystemBytes(path));
   if (!resolved) return std::nullopt;
@@ -150,9 +181,7 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   if (stat(resolved->c_str(), &info) != 0) return std::nullopt;
   if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, false};
   if (IsZipArchive(*resolved)) return FolderSource{*resolved, true};
-  if (S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n", resolved->c_str());
-  }
+  if (S_ISREG(info.st_mode)) ReportUnreadableArchive(*resolved);
   return std::nullopt;
 }
 

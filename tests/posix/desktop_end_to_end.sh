@@ -42,6 +42,18 @@ printf '#!/bin/sh\nprintf "%%s\\n" "$@" >> "%s/opened"\n' "$work" >"$work/bin/xd
 chmod +x "$work/bin/xdg-open"
 # Installed as a user would, so that the launcher records the program in $work/app.
 cmake --install "$build" --prefix "$work/app" >/dev/null
+# zenity keeps a copy of the text it is to show in a scrolling window.
+printf '#!/bin/sh\n[ "$1" = --text-info ] || exec /usr/bin/zenity "$@"\ntee "%s/shown" | /usr/bin/zenity "$@"\n' \
+  "$work" >"$work/bin/zenity"
+chmod +x "$work/bin/zenity"
+# The dialog programs are started in the Japanese locale where one is installed. It is made here,
+# in a folder of our own, so that the test needs no root; the run's own locale stays C.UTF-8.
+mkdir -p "$work/locale"
+localedef -i ja_JP -f UTF-8 "$work/locale/ja_JP.UTF-8" 2>/dev/null || true
+export LOCPATH="$work/locale"
+# glibc's newlocale leaks the parsed LOCPATH; only this test sets it.
+echo "leak:__argz_add_sep" >"$work/lsan.supp"
+export LSAN_OPTIONS="suppressions=$work/lsan.supp:fast_unwind_on_malloc=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 # make_zip ARCHIVE [NAME=CONTENT | NAME@LINK | COUNT*SIZE | NAME+GIB (zeros, deflated)]...
 make_zip() {
@@ -82,7 +94,9 @@ finished() {
 }
 window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
 shot() { if [ -n "$shots" ]; then import -window "$1" "$shots/$2.png"; fi; }
-press() { xdotool windowfocus --sync "$1" key "$2"; }
+press() { xdotool windowfocus --sync "$1" key "${@:2}"; }
+fits() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "$WIDTH" -le 800 ] && [ "$HEIGHT" -le 560 ]; }
+gone() { for _ in $(seq 100); do xdotool getwindowname "$1" >/dev/null 2>&1 || return 0; sleep 0.1; done; }
 status_is() { finished && [ "$(cat "$work/status")" = "$1" ]; }
 
 make_zip "$work/a.zip" "a/1.txt=one"
@@ -100,16 +114,80 @@ check "error box shown" [ -n "$id" ]
 shot "$id" error && press "$id" Return
 check "error box closes the run" status_is 2
 
-# What was left out is listed in one dialog once the run is over; the folder is opened after it.
+# An archive that cannot be read is told in a window of its own, a damaged one as an empty one.
+printf 'PK\003\004 damaged' >"$work/fake.zip"
+: >"$work/empty.zip"
+for archive in fake empty; do
+  start "$work/$archive.zip"
+  id=$(window "ZIP ファイルを開けません") || true
+  check "$archive archive told" [ -n "$id" ]
+  [ "$archive" = fake ] && shot "$id" unreadable
+  press "$id" Return
+  check "$archive archive run ends" status_is 2
+done
+
+# Files that exist are asked about once, before anything is written: each answer in turn.
+# clash KEYS...: extracts clash.zip over three old files, answering each question with the next
+# keys; each question must fit a small screen. The questions are saved as pictures named by
+# $snaps, in turn, when pictures are taken.
+make_zip "$work/clash.zip" "clash/1.txt=new" "clash/2.txt=new" "clash/3.txt=new" "clash/4.txt=new"
+snaps=()
+clash() {
+  rm -rf "$work/app/clash" "$work/shown"
+  mkdir -p "$work/app/clash"
+  for i in 1 2 3; do echo old >"$work/app/clash/$i.txt"; done
+  start "$work/clash.zip"
+  local keys step=0
+  for keys in "$@"; do
+    id=$(window ファイルの置換またはスキップ) && fits "$id" || return 1
+    [ -n "${snaps[$step]:-}" ] && shot "$id" "${snaps[$step]}"
+    step=$((step + 1))
+    # shellcheck disable=SC2086 # The keys are separate words.
+    press "$id" $keys
+    gone "$id"
+  done
+  snaps=()
+}
+contents() { (cd "$work/app/clash" && for f in *; do printf '%s=%s ' "$f" "$(cat "$f")"; done); }
+closed_report() { id=$(window 展開されなかったファイル) && press "$id" Return; }
+snaps=(clash)
+check "replace asked" clash Return
+check "replace ends" status_is 0
+check "replace replaces" [ "$(contents)" = "1.txt=new 2.txt=new 3.txt=new 4.txt=new " ]
+check "skip asked" clash "Tab Return"
+check "skip reports" closed_report
+check "skip ends" status_is 1
+check "skip keeps" [ "$(contents)" = "1.txt=old 2.txt=old 3.txt=old 4.txt=new " ]
+# For each file: replace the first, then skip it and the rest.
+snaps=("" clash-each)
+check "each file asked" clash "Tab Tab Return" Return "Tab Tab Tab Return"
+check "each file reports" closed_report
+check "each file ends" status_is 1
+check "each file decides" [ "$(contents)" = "1.txt=new 2.txt=old 3.txt=old 4.txt=new " ]
+check "cancel asked" clash Escape
+check "cancel ends" status_is 1
+check "cancel writes nothing" [ "$(contents)" = "1.txt=old 2.txt=old 3.txt=old " ]
+
+# What was left out is listed, every name under its reason, as scrolling text in a window that
+# fits a small screen, once the run is over; the folder is opened after it.
 mkdir -p "$work/app/report"
 echo mine >"$work/app/report/はじめに.txt"
+links=()
+for i in $(seq 30); do links+=("report/link$i@/etc/passwd"); done
 make_zip "$work/report.zip" "report/はじめに.txt=theirs" "report/new.txt=new" "../outside.txt=x" \
-  "report/link@/etc/passwd"
-rm -f "$work/opened"
+  "${links[@]}" "report/$(printf 'long%.0s' $(seq 40)).txt@/etc/passwd"
+rm -f "$work/opened" "$work/shown"
 start "$work/report.zip"
+id=$(window ファイルの置換またはスキップ) || true
+check "report run asks first" [ -n "$id" ]
+press "$id" Tab Return
 id=$(window 展開されなかったファイル) || true
 check "report shown" [ -n "$id" ]
 check "report is shown before the folder opens" [ ! -e "$work/opened" ]
+check "report fits a small screen" fits "$id"
+check "report names every link" [ "$(grep -c '^  report/link' "$work/shown")" -eq 30 ]
+check "report names the rest" grep -q '^  \.\./outside.txt$' "$work/shown"
+check "report shortens long names" grep -q '^  report/longlong.*…long.*\.txt$' "$work/shown"
 shot "$id" report && press "$id" Return
 check "report run ends" status_is 1
 check "report leaves what was there" [ "$(cat "$work/app/report/はじめに.txt")" = mine ]

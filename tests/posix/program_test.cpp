@@ -79,8 +79,15 @@ class ProgramTest : public ::testing::Test {
       posix_spawn_file_actions_addopen(&actions, 2, (root_ / "stderr").c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
+    // In a session of its own the program has no terminal to ask questions on, as when a file
+    // manager starts it, even when the tests run at one.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
-    int spawned = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), envp.data());
+    int spawned =
+        posix_spawn(&pid, program_.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return spawned == 0 ? pid : -1;
   }

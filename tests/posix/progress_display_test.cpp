@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "platform/posix/progress_text.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {
@@ -42,6 +43,48 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{3 << 20, 3 << 19, 2,
                  "a.zip  100% [####################]  3.0 MB / 1.5 MB  1.5 MB/s"},
         LineCase{1536, 0, 0.5, "a.zip  1.5 KB  3.0 KB/s"}));
+
+struct TextCase {
+  std::uint64_t written, total;
+  std::optional<double> rate;
+  std::string text;
+};
+
+class ProgressTextTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ProgressTextTest, ShowsPercentageBytesRateAndTimeLeft) {
+  const TextCase& c = GetParam();
+  EXPECT_EQ(ProgressText(c.written, c.total, c.rate), c.text);
+}
+
+// The time left is rounded more coarsely as it grows; it is left out without a rate, at a
+// standstill, and once an understated total has been passed.
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ProgressTextTest,
+    ::testing::Values(
+        TextCase{0, 0, std::nullopt, "0 バイト"},
+        TextCase{1 << 20, 4 << 20, 1 << 20, "25% — 1.0 MB / 4.0 MB — 1.0 MB/秒 — 残り約 3 秒"},
+        TextCase{100ull << 20, 875ull << 20, 5 << 20,
+                 "11% — 100.0 MB / 875.0 MB — 5.0 MB/秒 — 残り約 2 分 30 秒"},
+        TextCase{0, 100ull << 30, 10 << 20, "0% — 0 バイト / 100.0 GB — 10.0 MB/秒 — 残り約 2 時間 50 分"},
+        TextCase{512, 1024, 0, "50% — 512 バイト / 1.0 KB — 0 バイト/秒"},
+        TextCase{3 << 20, 3 << 19, 1 << 20, "99% — 3.0 MB / 1.5 MB — 1.0 MB/秒"},
+        TextCase{1536, 0, 1536, "1.5 KB — 1.5 KB/秒"}));
+
+// A change of pace shows in the rate only as it fills the last five seconds, and nothing is
+// guessed from less than a second.
+TEST(RecentRateTest, AveragesOverTheLastSeconds) {
+  RecentRate rate;
+  rate.Add(0, 0);
+  rate.Add(0.5, 500);
+  EXPECT_FALSE(rate.BytesPerSecond());
+  std::uint64_t written = 500;
+  for (double t = 0.75; t <= 12; t += 0.25) {
+    written += t <= 10 ? 250 : 750;
+    rate.Add(t, written);
+  }
+  EXPECT_DOUBLE_EQ(*rate.BytesPerSecond(), 1800);
+}
 
 // Reads from fd until text has arrived, or gives up after a few seconds.
 std::string ReadUntil(int fd, const std::string& text) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/report_text.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {
@@ -16,41 +17,44 @@ using testing::WriteRecorderScript;
 struct ReportCase {
   const char* label;
   std::vector<ExtractionReport::Skipped> skipped;
-  std::optional<Refusal> refusal;
-  std::size_t maxNames;
   std::string text;
 };
 
-class SkipReportTextTest : public ::testing::TestWithParam<ReportCase> {};
+class ReportTextTest : public ::testing::TestWithParam<ReportCase> {};
 
-TEST_P(SkipReportTextTest, ListsReasonsAndNamesUpToTheLimit) {
+TEST_P(ReportTextTest, ListsEveryNameUnderItsReasonAfterTheTotals) {
   ExtractionReport report;
+  report.filesWritten = 7;
   report.skipped = GetParam().skipped;
-  report.refusal = GetParam().refusal;
-  EXPECT_EQ(SkipReportText(report, "a.zip", GetParam().maxNames), GetParam().text);
+  EXPECT_EQ(ReportText(report, "a.zip"), GetParam().text);
 }
 
+const std::string kLongName = "長い/" + std::string(80, 'x') + ".txt";
+
 INSTANTIATE_TEST_SUITE_P(
-    Reports, SkipReportTextTest,
+    Reports, ReportTextTest,
     ::testing::Values(
-        ReportCase{"NothingLeftOut", {}, std::nullopt, 20, ""},
-        ReportCase{"AllNamed",
-                   {{SkipReason::kAlreadyExists, 2, {"x/1.txt", "x/2.txt"}},
-                    {SkipReason::kEncrypted, 1, {"秘密.txt"}}},
-                   std::nullopt, 20,
-                   "a.zip の 3 件を展開しませんでした。\n\n同じ名前がすでにある (2 件)\n"
-                   "  x/1.txt\n  x/2.txt\n暗号化されたファイル (パスワードなし) (1 件)\n  秘密.txt"},
-        // The limit counts names over all reasons; what is left unnamed is counted at the end.
-        ReportCase{"PastTheLimit",
-                   {{SkipReason::kLink, 5, {"l1", "l2", "l3"}},
+        ReportCase{"NothingLeftOut", {}, ""},
+        // No reason uses up the names of the next, and an entry lost unnamed is still counted.
+        ReportCase{"EveryReasonNamed",
+                   {{SkipReason::kAlreadyExists, 3, {"x/1.txt", "x/2.txt", "x/3.txt"}},
+                    {SkipReason::kLink, 1, {"l"}},
                     {SkipReason::kArchiveDamaged, 1, {}}},
-                   std::nullopt, 2,
-                   "a.zip の 6 件を展開しませんでした。\n\nリンク (作成しません) (5 件)\n  l1\n  l2\n"
-                   "アーカイブが壊れていて読めない (1 件)\n\nほか 4 件"},
-        ReportCase{"Refused", {}, Refusal{RefusalReason::kNotEnoughSpace, 3 << 20, 1 << 20}, 20,
-                   "a.zip を展開しませんでした。\n\n展開に 3.0 MB 必要ですが、空きは 1.0 MB "
-                   "しかありません"}),
+                   "「a.zip」の 5 件を展開しませんでした (展開したファイル 7 件)。\n\n"
+                   "同じ名前がすでにある (3 件)\n  x/1.txt\n  x/2.txt\n  x/3.txt\n\n"
+                   "リンク (作成しません) (1 件)\n  l\n\nアーカイブが壊れていて読めない (1 件)\n"},
+        ReportCase{"LongNameShortened",
+                   {{SkipReason::kEncrypted, 1, {kLongName}}},
+                   "「a.zip」の 1 件を展開しませんでした (展開したファイル 7 件)。\n\n"
+                   "暗号化されたファイル (パスワードなし) (1 件)\n  長い/" +
+                       std::string(32, 'x') + "…" + std::string(32, 'x') + ".txt\n"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// Names are cut between characters, never inside one.
+TEST(ShortenedNameTest, KeepsBothEndsWhole) {
+  EXPECT_EQ(ShortenedName("短い名前.txt", 7), "短い名…txt");
+  EXPECT_EQ(ShortenedName("短い名前.txt", 8), "短い名前.txt");
+}
 
 class ReportSkippedTest : public ::testing::Test {
  protected:
@@ -70,13 +74,31 @@ class ReportSkippedTest : public ::testing::Test {
   ScratchFolder programFolder_, work_;
 };
 
-TEST_F(ReportSkippedTest, ShowsOneWarningDialogInADesktopSession) {
+// The whole list goes through the dialog program's input, in a window of a fixed size.
+TEST_F(ReportSkippedTest, ShowsTheWholeReportAsScrollableText) {
   FakeDesktop desktop;
-  WriteRecorderScript(desktop.Bin() / "zenity", Record());
+  testing::WriteFile(desktop.Bin() / "zenity",
+                     "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + Record() +
+                         "'\nwhile IFS= read -r l; do printf '%s\\n' \"$l\"; done > '" + Record() +
+                         ".in'\n",
+                     0755);
   EXPECT_EQ(Report(Sample()), "");
   EXPECT_EQ(ReadRecordedArguments(Record()),
-            (std::vector<std::string>{"--warning", "--no-markup", "--title=展開されなかったファイル",
-                                      "--text=" + SkipReportText(Sample(), "a.zip")}));
+            (std::vector<std::string>{"--text-info", "--title=展開されなかったファイル",
+                                      "--width=640", "--height=440"}));
+  EXPECT_EQ(testing::ReadFile(Record() + ".in"), ReportText(Sample(), "a.zip"));
+}
+
+TEST_F(ReportSkippedTest, ShowsARefusalInOneWarningDialog) {
+  FakeDesktop desktop;
+  WriteRecorderScript(desktop.Bin() / "zenity", Record());
+  ExtractionReport refused;
+  refused.refusal = Refusal{RefusalReason::kOverlappingEntries};
+  EXPECT_EQ(Report(refused), "");
+  EXPECT_EQ(
+      ReadRecordedArguments(Record()),
+      (std::vector<std::string>{"--warning", "--no-markup", "--title=展開されなかったファイル",
+                                "--text=" + RefusalText(*refused.refusal, "a.zip")}));
 }
 
 TEST_F(ReportSkippedTest, WritesTheSummaryWhenNoDialogCanBeShown) {

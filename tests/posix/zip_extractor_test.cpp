@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -125,6 +126,94 @@ TEST_P(ExtractorTest, LeavesWhatAlreadyExistsUntouched) {
   EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), 3u);
   EXPECT_EQ(report.SkippedFor(SkipReason::kBlockedPath), 3u);
   ExpectNoTemporaryFiles();
+}
+
+// Answers the question about files that exist as a test scripts it, and notes what was asked.
+class ScriptedClashes : public ClashQuestion {
+ public:
+  ScriptedClashes(
+      ClashChoice all, std::vector<FileClashChoice> each = {},
+      std::function<void()> whileAsked = [] {})
+      : all_(all), each_(std::move(each)), whileAsked_(std::move(whileAsked)) {}
+  ClashChoice AskAll(std::uint64_t count) override {
+    asked.push_back(std::to_string(count));
+    whileAsked_();
+    return all_;
+  }
+  FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) override {
+    asked.push_back(name + " " + std::to_string(remaining));
+    return each_.at(asked.size() - 2);
+  }
+  std::vector<std::string> asked;
+
+ private:
+  ClashChoice all_;
+  std::vector<FileClashChoice> each_;
+  std::function<void()> whileAsked_;
+};
+
+// Only a regular file is replaced: not a link or a folder, neither from the start nor put in its
+// place while the user is asked, and never the program itself.
+TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
+  for (const char* name : {"old.txt", "program", "became-link.txt", "became-folder.txt"}) {
+    WriteFile(out_ / name, "mine");
+  }
+  WriteFile(outside_ / "target.txt", "outside");
+  fs::create_symlink(outside_ / "target.txt", out_ / "link.txt");
+  fs::create_directory(out_ / "folder.txt");
+  struct stat program;
+  ASSERT_EQ(stat((out_ / "program").c_str(), &program), 0);
+  ScriptedClashes clashes(ClashChoice::kReplace, {}, [&] {
+    fs::remove(out_ / "became-link.txt");
+    fs::create_symlink(outside_ / "target.txt", out_ / "became-link.txt");
+    fs::remove(out_ / "became-folder.txt");
+    fs::create_directory(out_ / "became-folder.txt");
+  });
+  ZipBuilder zip;
+  for (const char* name : {"old.txt", "program", "became-link.txt", "became-folder.txt", "link.txt",
+                           "folder.txt", "new.txt"}) {
+    zip.AddFile(name, "theirs");
+  }
+  zip.WriteTo(archive_);
+  ExtractionTuning tuning;
+  tuning.clashes = &clashes;
+  tuning.neverReplaced = {{program.st_dev, program.st_ino}};
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
+  EXPECT_EQ(clashes.asked, std::vector<std::string>{"3"});
+  EXPECT_EQ(ReadFile(out_ / "old.txt"), "theirs");
+  EXPECT_EQ(ReadFile(out_ / "new.txt"), "theirs");
+  EXPECT_EQ(ReadFile(out_ / "program"), "mine");
+  EXPECT_EQ(ReadFile(outside_ / "target.txt"), "outside");
+  EXPECT_TRUE(fs::is_symlink(out_ / "link.txt") && fs::is_symlink(out_ / "became-link.txt"));
+  EXPECT_TRUE(fs::is_directory(out_ / "folder.txt") &&
+              fs::is_directory(out_ / "became-folder.txt"));
+  EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), 5u);
+  ExpectNoTemporaryFiles();
+}
+
+// Each file is asked about by name until an answer covers the rest; Cancel writes nothing.
+TEST_P(ExtractorTest, AsksAboutEachFileOrCancels) {
+  ZipBuilder zip;
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) zip.AddFile(name, "theirs");
+  zip.WriteTo(archive_);
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(out_ / name, "mine");
+  ScriptedClashes each(ClashChoice::kDecideEach,
+                       {FileClashChoice::kReplace, FileClashChoice::kSkipRest});
+  ExtractionTuning tuning;
+  tuning.clashes = &each;
+  ExtractZipArchive(archive_, out_.string(), tuning);
+  EXPECT_EQ(each.asked, (std::vector<std::string>{"3", "a.txt 3", "b.txt 2"}));
+  EXPECT_EQ(ReadFile(out_ / "a.txt") + ReadFile(out_ / "b.txt") + ReadFile(out_ / "c.txt"),
+            "theirsminemine");
+  fs::remove(out_ / "d.txt");
+  ScriptedClashes cancel(ClashChoice::kCancel);
+  ExtractionProgress progress;
+  tuning = {};
+  tuning.clashes = &cancel;
+  tuning.progress = &progress;
+  ExtractZipArchive(archive_, out_.string(), tuning);
+  EXPECT_TRUE(progress.Cancelled());
+  EXPECT_FALSE(fs::exists(out_ / "d.txt"));
 }
 
 TEST_P(ExtractorTest, DropsSpecialBitsAndRestoresModesAndTimes) {

@@ -89,6 +89,19 @@ bool NextRandom(std::uint64_t& value) {
   return true;
 }
 
+constexpr int kNameAttempts = 100;
+
+// A hidden name for a file still being written, such as ".zipdrop-k3x0a9qe.part".
+bool HiddenName(std::string& name) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t random = 0;
+  if (!NextRandom(random)) return false;
+  name = ".zipdrop-";
+  for (int i = 0; i < 8; ++i, random >>= 6) name += kLetters[(random & 63) % (sizeof kLetters - 1)];
+  name += ".part";
+  return true;
+}
+
 }  // namespace
 
 void ForceFallbacks(Fallbacks fallbacks) {
@@ -135,15 +148,8 @@ bool TemporaryFile::CreateUnnamed(mode_t mode) {
 }
 
 void TemporaryFile::CreateNamed(mode_t mode) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::uint64_t random = 0;
-    if (!NextRandom(random)) return;
-    name_ = ".zipdrop-";
-    for (int i = 0; i < 8; ++i, random >>= 6) {
-      name_ += kLetters[(random & 63) % (sizeof kLetters - 1)];
-    }
-    name_ += ".part";
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    if (!HiddenName(name_)) return;
     // O_EXCL makes the create fail rather than open whatever already has the name, a symlink
     // planted there included.
     int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
@@ -203,6 +209,41 @@ bool TemporaryFile::PublishNamed(const std::string& finalName) {
     unlinkat(dirFd_, name_.c_str(), 0);
   }
   return true;
+}
+
+// The old file is checked to be a regular file first: a folder or a device in the way must stay.
+// Should something else take its place before the rename, a folder makes the rename fail and a
+// link or a device is itself replaced; rename never follows a link at the final name.
+bool TemporaryFile::PublishReplacingRegularFile(const std::string& finalName) {
+  struct stat existing;
+  if (fstatat(dirFd_, finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT && Publish(finalName);
+  }
+  if (!S_ISREG(existing.st_mode)) {
+    errno = EEXIST;
+    return false;
+  }
+  if (name_.empty() && !GiveHiddenName()) return false;
+  if (close(fd_.Release()) != 0) return false;  // A delayed write error (NFS, quotas) shows here.
+  if (renameat(dirFd_, name_.c_str(), dirFd_, finalName.c_str()) != 0) return false;
+  published_ = true;
+  return true;
+}
+
+// An unnamed file cannot be renamed over another: it is linked under a hidden name first, which
+// the destructor removes should the rename fail.
+bool TemporaryFile::GiveHiddenName() {
+  std::string procPath = "/proc/self/fd/" + std::to_string(fd_.Get());
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name;
+    if (!HiddenName(name)) return false;
+    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      name_ = std::move(name);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 }  // namespace zipdrop

@@ -53,11 +53,18 @@ class TemporaryFile {
   /// Returns false with errno set on failure, and the temporary file is then removed on drop.
   bool Publish(const std::string& finalName);
 
+  /// Publish, except that a regular file with the final name is replaced, in one rename, so that
+  /// the name always holds either the old content or the new one, whole. Anything else with the
+  /// name (a folder, a link, a device) is left as it is (EEXIST); a link is replaced by the rename
+  /// at worst, never followed.
+  bool PublishReplacingRegularFile(const std::string& finalName);
+
  private:
   bool CreateUnnamed(mode_t mode);
   void CreateNamed(mode_t mode);
   bool PublishUnnamed(const std::string& finalName);
   bool PublishNamed(const std::string& finalName);
+  bool GiveHiddenName();
 
   int dirFd_;
   std::string name_;  // Empty while the file has no name.

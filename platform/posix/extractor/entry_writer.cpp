@@ -119,13 +119,16 @@ void SetTime(int fd, const std::optional<timespec>& mtime) {
   futimens(fd, times);
 }
 
-// Gives the written file its time and the archive's origin, then its name, never replacing
-// anything.
+// Gives the written file its time and the archive's origin, then its name, replacing nothing
+// unless the user chose to.
 std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& attributes,
                                  const std::string& name) {
   SetTime(file.Fd(), attributes.mtime);
   if (attributes.origin) attributes.origin->Mark(file.Fd());
-  if (!file.Publish(name)) {
+  bool published = attributes.existing == Existing::kReplaceRegularFile
+                       ? file.PublishReplacingRegularFile(name)
+                       : file.Publish(name);
+  if (!published) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
   }
   return std::nullopt;
@@ -158,7 +161,9 @@ std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& 
   const std::string& name = path.components.back();
   // Checked first only to spare decompressing a large entry that cannot be placed; the final
   // rename refuses to replace anything all the same.
-  if (NameExists(folder, name)) return SkipReason::kAlreadyExists;
+  if (attributes.existing == Existing::kKeep && NameExists(folder, name)) {
+    return SkipReason::kAlreadyExists;
+  }
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
   if (auto reason = CopyData(data, file.Fd(), attributes, buffer)) return reason;
@@ -171,7 +176,7 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   int folder = -1;
   if (auto reason = folders.OpenParent(path, folder)) return reason;
   // No look for an existing name first: the content is decoded already, and the rename that
-  // publishes the file refuses to replace anything.
+  // publishes the file refuses to replace anything it may not.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
   if (auto reason = WriteAll(file.Fd(), content.data(), content.size(), attributes.progress)) {

@@ -1,5 +1,6 @@
 // Writing one entry into the destination folder, safely: only regular files and folders, never
-// outside the folder, never through a link, never over anything that exists.
+// outside the folder, never through a link, never over anything that exists but a regular file
+// the user chose to replace.
 #pragma once
 
 #include <sys/types.h>
@@ -30,6 +31,12 @@ class EntryData {
   virtual std::ptrdiff_t Read(char* buffer, std::size_t size) = 0;
 };
 
+/// What becomes of a file that already has an entry's name.
+enum class Existing {
+  kKeep,                // It stays, and the entry is skipped.
+  kReplaceRegularFile,  // A regular file is replaced; anything else stays.
+};
+
 /// The attributes of one entry that the written file or folder takes.
 struct EntryAttributes {
   mode_t permissions = 0;  // Only the 0777 bits are used; the umask applies on top.
@@ -37,6 +44,7 @@ struct EntryAttributes {
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
   ExtractionProgress* progress = nullptr;     // Counts the bytes written, when given.
   const DownloadOrigin* origin = nullptr;     // Where the archive came from, marked on the file.
+  Existing existing = Existing::kKeep;
 };
 
 /// The folders this run created on the way to files, before (or without) their own entry. A folder
@@ -75,7 +83,7 @@ class FolderCache {
 };
 
 /// Writes one regular file from data at path, creating the folders on the way. The file appears
-/// whole under its name or not at all. Returns the reason when it was not written. buffer is the
+/// whole under its name or not at all; a file it replaces stays whole until then. Returns the reason when it was not written. buffer is the
 /// reusable block the data is copied through.
 std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
                                          const EntryAttributes& attributes, EntryData& data,

@@ -22,7 +22,8 @@ class ExtractionProgress {
   void Cancel() { cancelled_.store(true); }
   bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
-  /// Whether the user is being asked something (a password) where the progress is shown.
+  /// Whether the user is being asked something (a password, or about files that already exist)
+  /// where the progress is shown.
   void SetAsking(bool asking) { asking_.store(asking); }
   bool Asking() const { return asking_.load(); }
 

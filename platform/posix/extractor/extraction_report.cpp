@@ -22,7 +22,7 @@ ExtractionReport::Skipped& EntryFor(std::vector<ExtractionReport::Skipped>& skip
 void ExtractionReport::Skip(SkipReason reason, const std::string& name) {
   Skipped& entry = EntryFor(skipped, reason);
   ++entry.count;
-  if (entry.names.size() < kNamesKept && !name.empty()) entry.names.push_back(PrintableName(name));
+  if (!name.empty()) entry.names.push_back(PrintableName(name));
 }
 
 void ExtractionReport::Merge(const ExtractionReport& part) {
@@ -31,9 +31,7 @@ void ExtractionReport::Merge(const ExtractionReport& part) {
   for (const Skipped& from : part.skipped) {
     Skipped& into = EntryFor(skipped, from.reason);
     into.count += from.count;
-    for (const std::string& name : from.names) {
-      if (into.names.size() < kNamesKept) into.names.push_back(name);
-    }
+    into.names.insert(into.names.end(), from.names.begin(), from.names.end());
   }
 }
 

@@ -42,16 +42,14 @@ struct Refusal {
   std::uint64_t bytesFree = 0;
 };
 
-/// How many names of each reason a report keeps: enough for a list of what was left out.
-inline constexpr std::size_t kNamesKept = 20;
-
-/// What one extraction did. Kept bounded whatever the number of entries: the reasons are counted,
-/// and only the first names of each are kept.
+/// What one extraction did. Only the entries left out are named, so that the user can be shown
+/// every one of them; the entries written are only counted, which keeps a huge archive's report
+/// small when it comes out whole.
 struct ExtractionReport {
   struct Skipped {
     SkipReason reason;
     std::uint64_t count = 0;
-    std::vector<std::string> names;  // The first few names, as printable UTF-8.
+    std::vector<std::string> names;  // Every named entry, as printable UTF-8, in archive order.
   };
   std::uint64_t filesWritten = 0;
   std::uint64_t foldersCreated = 0;
@@ -60,8 +58,8 @@ struct ExtractionReport {
 
   /// Counts one skipped entry.
   void Skip(SkipReason reason, const std::string& name);
-  /// Adds what another report (of a part of the same archive) skipped; the names kept stay the
-  /// first ones, as long as the parts are merged in the order of their entries.
+  /// Adds what another report (of a part of the same archive) skipped; the names stay in archive
+  /// order as long as the parts are merged in the order of their entries.
   void Merge(const ExtractionReport& part);
   /// The number of entries skipped for the reason (0 when none).
   std::uint64_t SkippedFor(SkipReason reason) const;

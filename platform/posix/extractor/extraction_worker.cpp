@@ -94,8 +94,11 @@ class Worker {
 
   SharedExtraction& shared_;
   EntryAttributes FileAttributes(const CentralEntry& entry) const {
+    std::size_t index = static_cast<std::size_t>(&entry - shared_.directory.entries.data());
+    bool replace = index < shared_.replace.size() && shared_.replace[index];
     return {PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry), entry.uncompressedSize,
-            shared_.progress, &shared_.origin};
+            shared_.progress, &shared_.origin,
+            replace ? Existing::kReplaceRegularFile : Existing::kKeep};
   }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
   bool Stopping() const { return shared_.queue.Stopped() || Cancelled(); }
@@ -246,7 +249,8 @@ std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
 SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
                                    int destinationFd, std::vector<EntryRange> ranges,
                                    std::uint64_t inMemoryLimit, std::uint64_t readAheadSize,
-                                   ExtractionProgress* progress, PasswordKeeper* passwords)
+                                   ExtractionProgress* progress, PasswordKeeper* passwords,
+                                   std::vector<bool> replace)
     : archiveFd(archiveFd),
       directory(directory),
       destinationFd(destinationFd),
@@ -257,7 +261,8 @@ SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& direct
       readAheadSize(readAheadSize),
       progress(progress),
       passwords(passwords),
-      origin(DownloadOrigin::Read(archiveFd)) {
+      origin(DownloadOrigin::Read(archiveFd)),
+      replace(std::move(replace)) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }

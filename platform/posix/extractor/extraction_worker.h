@@ -33,7 +33,7 @@ class SharedExtraction {
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
                    std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
                    std::uint64_t readAheadSize, ExtractionProgress* progress,
-                   PasswordKeeper* passwords);
+                   PasswordKeeper* passwords, std::vector<bool> replace);
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -47,6 +47,8 @@ class SharedExtraction {
   ExtractionProgress* progress;  // May be null.
   PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
   const DownloadOrigin origin;   // Read once from the archive, marked on every file written.
+  const std::vector<bool> replace;  // Per entry: whether it may replace a regular file; empty
+                                    // when none may.
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.

@@ -14,6 +14,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/clash_scan.h"
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"
@@ -31,21 +32,20 @@ namespace zipdrop {
 
 namespace {
 
-// After a full disk stopped the work, every entry not attempted is counted as not
-// extracted, and named while the list has room.
+// After a full disk stopped the work, every entry not attempted is counted as not extracted, by
+// its name.
 void CountNotAttempted(const SharedExtraction& shared, SkipReason reason,
                        ExtractionReport& report) {
   for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
     for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
-      bool named = report.SkippedFor(reason) < kNamesKept;
       const CentralEntry& entry = shared.directory.entries[i];
-      report.Skip(reason, named ? DecodeEntryName(shared.directory.NameOf(entry)) : "");
+      report.Skip(reason, DecodeEntryName(shared.directory.NameOf(entry)));
     }
   }
 }
 
-// Ranges are merged in the order of the entries, so the names kept are the first ones, as a
-// single pass would have kept them.
+// Ranges are merged in the order of the entries, so the names come in the order a single pass
+// would have met them.
 ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   ExtractionReport report;
   for (const RangeOutcome& outcome : shared.outcomes) report.Merge(outcome.report);
@@ -188,6 +188,12 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal) return refused;
   if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
+  ClashDecision clashes = DecideClashes(directory, destination.Get(), tuning.clashes,
+                                        tuning.neverReplaced, tuning.progress);
+  if (clashes.cancelled) {
+    if (tuning.progress) tuning.progress->Cancel();
+    return {};
+  }
   PinDefaultTimeZone();
   PasswordKeeper passwords(archiveFd.Get(), tuning.passwords, tuning.progress);
   AskFirstPassword(archiveFd.Get(), directory, passwords);
@@ -195,7 +201,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
                           PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
                           workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress,
-                          tuning.passwords ? &passwords : nullptr);
+                          tuning.passwords ? &passwords : nullptr, std::move(clashes.replace));
   std::vector<std::vector<FolderFinish>> folders(workers);
   {
     InterruptWatch interrupts([&shared] { shared.queue.Stop(StopReason::kInterrupted); });

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/posix/extractor/clashes.h"
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_report.h"
 #include "platform/posix/extractor/passwords.h"
@@ -32,12 +34,18 @@ struct ExtractionTuning {
                                            // the user's Cancel to the workers.
   PasswordSource* passwords = nullptr;  // Asked for the passwords of encrypted entries; without
                                         // it they are skipped.
+  ClashQuestion* clashes = nullptr;  // Asked, before anything is written, about the archive's
+                                     // files that already exist; without it they are skipped.
+  std::vector<FileIdentity> neverReplaced = {};  // Files that no answer replaces.
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
 /// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
 /// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
-/// no link is created or followed, and nothing that already exists is replaced.
+/// no link is created or followed, and nothing that already exists is replaced, except a regular
+/// file the user chose to replace: the new content, whole and checked, then takes its name in one
+/// rename. When the user cancels the question about such files, the progress is cancelled and
+/// nothing is written.
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder,
                                    const ExtractionTuning& tuning = {});

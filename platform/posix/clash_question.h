@@ -1,0 +1,56 @@
+// Asking the user what to do with files that already exist, as the Windows shell does when its
+// copy meets them: in a dialog in a desktop session, on the controlling terminal otherwise, and
+// nowhere (the files are skipped) when neither is there.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/extractor/clashes.h"
+#include "platform/posix/unique_fd.h"
+
+namespace zipdrop {
+
+/// The dialog's title, as the Windows shell titles its own.
+inline constexpr char kClashTitle[] = "ファイルの置換またはスキップ";
+
+/// The question about the whole archive, and the one about a single file.
+std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count);
+std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining);
+
+/// The answers, in the order the dialog's buttons and the terminal's numbers offer them.
+const std::vector<std::string>& ClashAnswers();
+const std::vector<std::string>& FileClashAnswers();
+
+/// What a terminal answer (a line the user typed) chooses among `count` numbered answers: its
+/// index; the default (the second, skip) for an empty line; nothing for anything else.
+std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t count);
+
+/// Asks with zenity, else kdialog (from trusted PATH folders other than programFolder), when a
+/// display answers, else on the controlling terminal; skips when no one can be asked.
+class UserClashQuestion : public ClashQuestion {
+ public:
+  UserClashQuestion(std::string archiveName, std::string programFolder)
+      : archiveName_(std::move(archiveName)), programFolder_(std::move(programFolder)) {}
+
+  ClashChoice AskAll(std::uint64_t count) override;
+  FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) override;
+
+ private:
+  // The index of the answer chosen; the last (cancel) for a closed dialog; nothing when no one
+  // could be asked.
+  std::optional<std::size_t> Choose(const std::string& text,
+                                    const std::vector<std::string>& answers);
+  std::optional<std::size_t> ChooseOnTerminal(const std::string& text,
+                                              const std::vector<std::string>& answers);
+
+  std::string archiveName_;
+  std::string programFolder_;
+  bool looked_ = false;
+  bool display_ = false;
+  UniqueFd terminal_;
+};
+
+}  // namespace zipdrop

@@ -1,0 +1,41 @@
+// Files of an archive that already exist in the destination: the question the user is asked about
+// them, and the files no answer may replace.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zipdrop {
+
+/// What to do with every file of the archive that already exists.
+enum class ClashChoice {
+  kReplace,     // Replace them all.
+  kSkip,        // Leave them all as they are.
+  kDecideEach,  // Ask about each file by its name.
+  kCancel,      // Extract nothing: the run is cancelled.
+};
+
+/// What to do with one file that already exists, and perhaps with those after it.
+enum class FileClashChoice { kReplace, kSkip, kReplaceRest, kSkipRest, kCancel };
+
+/// Asks the user about files that already exist; the platform's dialog or terminal question.
+class ClashQuestion {
+ public:
+  virtual ~ClashQuestion() = default;
+  /// Asked once, before anything is written, when count files of the archive already exist.
+  virtual ClashChoice AskAll(std::uint64_t count) = 0;
+  /// Asked for each such file after kDecideEach. name is the entry's printable name; remaining
+  /// counts this file and those still to be asked about.
+  virtual FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) = 0;
+};
+
+/// A file that no answer replaces, known by its device and inode: the running program and its
+/// launcher, which a user extracting into the program's own folder may not have in mind.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+};
+
+}  // namespace zipdrop
