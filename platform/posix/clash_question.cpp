@@ -5,57 +5,12 @@
 
 #include <cerrno>
 
-#include "platform/platform_services.h"
+#include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
-#include "platform/posix/message_box.h"
-#include "platform/posix/process_spawn.h"
-#include "platform/posix/program_search.h"
 
 namespace zipdrop {
 
 namespace {
-
-// What a dialog program said: whether it was shown at all, and what it wrote.
-struct DialogAnswer {
-  bool shown = false;
-  int status = -1;
-  std::string output;  // Without the newline that ends it.
-};
-
-std::string ReadToEnd(int fd) {
-  std::string text;
-  char buffer[256];
-  for (;;) {
-    ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-// zenity and kdialog answer 0 or 1 (a button, or the window closed); anything else means the
-// dialog could not be shown.
-DialogAnswer RunDialog(const std::vector<std::string>& command, const std::string& programFolder) {
-  std::optional<std::string> path = FindTrustedProgram(command[0], programFolder);
-  if (!path) return {};
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return {};
-  UniqueFd reading(ends[0]), writing(ends[1]);
-  pid_t child = -1;
-  try {
-    child = SpawnProgramWriting(*path, command, writing.Get());
-  } catch (const PlatformError&) {
-    return {};
-  }
-  writing.Reset();
-  DialogAnswer answer;
-  answer.output = ReadToEnd(reading.Get());
-  answer.status = WaitForExit(child);
-  answer.shown = answer.status == 0 || answer.status == 1;
-  return answer;
-}
 
 // A question with one button per answer; zenity prints the label of the button pressed. The last
 // answer is Cancel, which is also what closing the window means.
@@ -69,10 +24,10 @@ std::optional<std::size_t> AskWithZenity(const std::string& text,
                                       std::string("--title=") + kClashTitle,
                                       "--text=" + text};
   for (const std::string& answer : answers) command.push_back("--extra-button=" + answer);
-  DialogAnswer answer = RunDialog(command, programFolder);
-  if (!answer.shown) return std::nullopt;
+  DialogAnswer answer = RunDialog({{command, ""}}, programFolder);
+  if (answer.end == DialogEnd::kNotShown) return std::nullopt;
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    if (answer.output == answers[i]) return i;
+    if (answer.output.View() == answers[i]) return i;
   }
   return answers.size() - 1;
 }
@@ -87,10 +42,10 @@ std::optional<std::size_t> AskWithKdialog(const std::string& text,
     command.push_back(std::to_string(i));
     command.push_back(answers[i]);
   }
-  DialogAnswer answer = RunDialog(command, programFolder);
-  if (!answer.shown) return std::nullopt;
+  DialogAnswer answer = RunDialog({{command, ""}}, programFolder);
+  if (answer.end == DialogEnd::kNotShown) return std::nullopt;
   for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
-    if (answer.status == 0 && answer.output == std::to_string(i)) return i;
+    if (answer.end == DialogEnd::kAccepted && answer.output.View() == std::to_string(i)) return i;
   }
   return answers.size() - 1;
 }

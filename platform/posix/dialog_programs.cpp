@@ -59,20 +59,6 @@ std::vector<DialogCommand> MessageBoxes(const std::string& text, const std::stri
           {{"kdialog", "--title", title, kdialogKind, AsLiteralRichText(text)}, ""}};
 }
 
-// zenity shows its input as plain text. kdialog opens the file it is given by name, /dev/stdin
-// here, and adds it line by line, guessing for each line whether it is rich text; so each line is
-// declared rich text and escaped, as the boxes' texts are.
-std::vector<DialogCommand> TextWindows(const std::string& text, const std::string& title) {
-  std::string lines;
-  for (std::size_t start = 0; start <= text.size();) {
-    std::size_t end = std::min(text.find('\n', start), text.size());
-    lines += AsLiteralRichText(text.substr(start, end - start)) + "\n";
-    start = end + 1;
-  }
-  return {{{"zenity", "--text-info", "--title=" + title, "--width=600", "--height=400"}, text},
-          {{"kdialog", "--title", title, "--textbox", "/dev/stdin", "600", "400"}, lines}};
-}
-
 // A file in memory that holds the text, to be a program's standard input or error. Unlike a
 // pipe it never fills up, so neither side waits for the other, and writing to it raises no
 // SIGPIPE; and kdialog can open it again by the name /dev/stdin, which a socket does not allow.
@@ -132,7 +118,7 @@ DialogAnswer RunToEnd(const std::string& path, const DialogCommand& dialog) {
   std::fwrite(said.data(), 1, said.size(), stderr);
   std::fflush(stderr);
   answer.end = EndOfDialog(status, said);
-  if (answer.end != DialogEnd::kAccepted) answer.output = Secret();
+  if (answer.end == DialogEnd::kNotShown) answer.output = Secret();
   return answer;
 }
 
@@ -163,9 +149,23 @@ std::string AsLiteralEntryText(const std::string& text) {
   return Replaced(text, {{'\\', "\\\\"}, {'_', "__"}});
 }
 
+// A window of 640×440 fits an 800×600 screen with room for a panel. zenity shows its input as plain text. kdialog opens the file it is given by name, /dev/stdin
+// here, and adds it line by line, guessing for each line whether it is rich text; so each line is
+// declared rich text and escaped, as the boxes' texts are.
+std::vector<DialogCommand> TextWindowDialogs(const std::string& text, const std::string& title) {
+  std::string lines;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = std::min(text.find('\n', start), text.size());
+    lines += AsLiteralRichText(text.substr(start, end - start)) + "\n";
+    start = end + 1;
+  }
+  return {{{"zenity", "--text-info", "--title=" + title, "--width=640", "--height=440"}, text},
+          {{"kdialog", "--title", title, "--textbox", "/dev/stdin", "640", "440"}, lines}};
+}
+
 std::vector<DialogCommand> MessageDialogs(const std::string& text, const std::string& title,
                                           int iconCode) {
-  if (text.size() > kLongestBoxText) return TextWindows(text, title);
+  if (text.size() > kLongestBoxText) return TextWindowDialogs(text, title);
   return MessageBoxes(text, title, iconCode);
 }
 
@@ -178,6 +178,20 @@ std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::s
           {{"kdialog", "--title", title, "--password", AsLiteralRichText(text)}, ""}};
 }
 
+std::string AsProgressTextLine(const std::string& text) {
+  std::string out = "# ";
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out + "\n";
+}
+
 // --auto-close makes zenity close when its input ends, so the window goes with us even when we
 // are killed; we never send 100, which would close it too.
 std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title) {
@@ -186,7 +200,6 @@ std::vector<std::string> ProgressWindowCommand(const std::string& text, const st
           "--auto-close",
           "--title=" + title,
           "--width=420",
-          "--time-remaining",
           "--text=" + AsLiteralMarkup(text),
           "--percentage=0"};
 }

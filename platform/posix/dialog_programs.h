@@ -35,12 +35,21 @@ std::string AsLiteralEntryText(const std::string& text);
 std::vector<DialogCommand> MessageDialogs(const std::string& text, const std::string& title,
                                           int iconCode);
 
+/// The dialogs that show a long text in a window of a fixed size that scrolls, zenity's first,
+/// handed over through the program's input.
+std::vector<DialogCommand> TextWindowDialogs(const std::string& text, const std::string& title);
+
 /// The dialogs that ask for a password with the text as their question, zenity's first. The
 /// password comes back on the program's standard output.
 std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::string& title);
 
-/// zenity's progress window, which reads percentages from its input and ends when it closes.
+/// zenity's progress window, which reads percentages from its input and ends when it closes. Its
+/// own estimate of the time left is not asked for: it was found wrong, and ours is steadier.
 std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title);
+
+/// The line of the progress window's input that replaces the text under its bar with the given
+/// text, shown literally: such a line expands backslash escapes, and a newline would end it early.
+std::string AsProgressTextLine(const std::string& text);
 
 /// How a dialog ended.
 enum class DialogEnd {
@@ -55,7 +64,8 @@ enum class DialogEnd {
 /// never when GTK has said it cannot open the display.
 DialogEnd EndOfDialog(int exitStatus, std::string_view errors = {});
 
-/// A dialog's end, and what the program wrote on its standard output (an entry's text).
+/// A dialog's end, and what the program wrote on its standard output: an entry's text, or the
+/// label of the extra button that ended a question (which zenity ends with status 1).
 struct DialogAnswer {
   DialogEnd end = DialogEnd::kNotShown;
   Secret output;

@@ -1,26 +1,13 @@
 #include "platform/posix/report_text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <optional>
 #include <vector>
 
-#include "platform/platform_services.h"
-#include "platform/posix/display_check.h"
+#include "platform/posix/dialog_programs.h"
 #include "platform/posix/extractor/skip_summary.h"
-#include "platform/posix/process_spawn.h"
-#include "platform/posix/program_search.h"
-#include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
 
 namespace {
-
-// A window of this size fits an 800×600 screen with room for a panel.
-constexpr char kWidth[] = "640";
-constexpr char kHeight[] = "440";
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -38,37 +25,6 @@ std::string TotalsLine(const ExtractionReport& report, const std::string& archiv
   return "「" + archiveName + "」の " + std::to_string(skipped) +
          " 件を展開しませんでした (展開したファイル " + std::to_string(report.filesWritten) +
          " 件)。\n";
-}
-
-void WriteAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t count = write(fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;  // The window went before reading it all; its status tells.
-    done += static_cast<std::size_t>(count);
-  }
-}
-
-// A dialog program answers 0 for OK and 1 for a window closed another way; anything else means
-// the user has most likely not seen the text.
-bool TryTextWindow(const std::vector<std::string>& command, const std::string& text,
-                   const std::string& programFolder) {
-  std::optional<std::string> path = FindTrustedProgram(command[0], programFolder);
-  if (!path) return false;
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return false;
-  UniqueFd reading(ends[0]), writing(ends[1]);
-  pid_t child = -1;
-  try {
-    child = SpawnProgramReading(*path, command, reading.Get());
-  } catch (const PlatformError&) {
-    return false;
-  }
-  reading.Reset();
-  WriteAll(writing.Get(), text);
-  writing.Reset();
-  int status = WaitForExit(child);
-  return status == 0 || status == 1;
 }
 
 }  // namespace
@@ -96,15 +52,7 @@ std::string ReportText(const ExtractionReport& report, const std::string& archiv
 
 bool ShowTextWindow(const std::string& text, const std::string& title,
                     const std::string& programFolder) {
-  if (!DisplayAnswers()) return false;
-  std::vector<std::string> zenity = {"zenity", "--text-info", "--title=" + title,
-                                     std::string("--width=") + kWidth,
-                                     std::string("--height=") + kHeight};
-  if (TryTextWindow(zenity, text, programFolder)) return true;
-  // kdialog reads a file: its standard input serves as one.
-  std::vector<std::string> kdialog = {"kdialog",    "--title", title,  "--textbox",
-                                      "/dev/stdin", kWidth,    kHeight};
-  return TryTextWindow(kdialog, text, programFolder);
+  return RunDialog(TextWindowDialogs(text, title), programFolder).end != DialogEnd::kNotShown;
 }
 
 }  // namespace zipdrop
