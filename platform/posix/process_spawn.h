@@ -33,7 +33,8 @@ pid_t SpawnProgramReading(const std::string& program, const std::vector<std::str
 pid_t SpawnProgramWriting(const std::string& program, const std::vector<std::string>& arguments,
                           int outputFd);
 
-/// Waits for the child to end; its exit status, or -1 when a signal ended it.
+/// Waits for the child to end; its exit status, or -1 when a signal ended it. An interrupt that
+/// arrives meanwhile ends the child with SIGTERM.
 int WaitForExit(pid_t child);
 
 }  // namespace zipdrop

@@ -3,17 +3,20 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <exception>
 #include <optional>
 
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/extraction_progress.h"
+#include "platform/posix/extractor/zip_extractor.h"
 #include "platform/posix/folder_removal.h"
+#include "platform/posix/interrupts.h"
 #include "platform/posix/password_prompt.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/progress_display.h"
 #include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
-#include "platform/posix/extractor/zip_extractor.h"
 
 namespace zipdrop {
 
@@ -66,6 +69,13 @@ int StatusOf(const ExtractionReport& report) {
   return 0;
 }
 
+// Tells the user why a copy failed outright. Standard error reaches a user at a terminal; this is
+// the one place where a desktop user would be shown it in a dialog as well.
+void TellCopyFailed(const std::string& archiveName, const std::exception& error) {
+  std::fprintf(stderr, "zipdrop: 「%s」を展開できませんでした（%s）\n",
+               PrintableName(archiveName).c_str(), error.what());
+}
+
 class FolderItems : public ShellObject {
  public:
   explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
@@ -86,6 +96,8 @@ class ShellFolder : public ShellObject {
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
+  ExtractionReport Extract(const FolderSource& archive, const std::string& archiveName,
+                           ExtractionProgress& progress, UserPasswordPrompt& passwords) const;
   FolderSource source_;
   CopyStatus* status_;
 };
@@ -104,30 +116,23 @@ Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& ar
 }
 
 // Only the one copy the program needs is supported: every item of an archive into a directory.
+// A copy that fails outright (no archive to copy, no thread or memory to be had) fails the run,
+// and the user is told why.
 void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   auto* items = dynamic_cast<const FolderItems*>(itemsObject.get());
   if (items == nullptr) throw PlatformError("CopyHere needs the items of a folder");
-  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
-  if (!items->Source().isArchive) {
-    throw PlatformError("copying the items of a directory is not supported on this platform");
-  }
   const std::string& archivePath = items->Source().path;
   std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   ExtractionProgress progress;
   UserPasswordPrompt passwords(archiveName, source_.path);
-  ExtractionTuning tuning;
-  tuning.progress = &progress;
-  tuning.passwords = &passwords;
-  // The destination has just received the archive's files, so no dialog program is run from it.
-  ProgressDisplay display(progress, {archiveName, source_.path});
   ExtractionReport report;
   try {
-    report = ExtractZipArchive(archivePath, source_.path, tuning);
-  } catch (const PlatformError&) {
+    report = Extract(items->Source(), archiveName, progress, passwords);
+  } catch (const std::exception& error) {
     if (status_) status_->Raise(2);
-    throw;
+    TellCopyFailed(archiveName, error);
+    throw PlatformError(error.what());
   }
-  display.Finish(report.filesWritten);
   if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
   if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
@@ -136,7 +141,29 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
     std::fputs("zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
                stderr);
   }
-  ReportSkipped(report, archiveName, source_.path);
+  ReportSkipped(report, PrintableName(archiveName), source_.path);
+}
+
+// Extracts with the progress shown. An interrupt stops the workers, whose temporary files go as
+// they unwind; the process then ends by the signal as this returns, before anything is reported.
+ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::string& archiveName,
+                                      ExtractionProgress& progress,
+                                      UserPasswordPrompt& passwords) const {
+  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
+  if (!archive.isArchive) {
+    throw PlatformError("copying the items of a directory is not supported on this platform");
+  }
+  InterruptsDeferred deferred;
+  OnInterrupt stop([&progress] { progress.Cancel(); });
+  ExtractionTuning tuning;
+  tuning.progress = &progress;
+  tuning.passwords = &passwords;
+  // The destination has just received the archive's files, so no dialog program is run from it.
+  ProgressDisplay display(progress, {archiveName, source_.path});
+  ExtractionReport report = ExtractZipArchive(archive.path, source_.path, tuning);
+  // An interrupted run says nothing more: the display only clears its line as it goes.
+  if (!Interrupted()) display.Finish(report.filesWritten);
+  return report;
 }
 
 // Like the Windows shell, Namespace gives nothing (rather than an error) for a path that is
@@ -151,7 +178,8 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, false};
   if (IsZipArchive(*resolved)) return FolderSource{*resolved, true};
   if (S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n", resolved->c_str());
+    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n",
+                 PrintableName(*resolved).c_str());
   }
   return std::nullopt;
 }

@@ -32,7 +32,7 @@ std::vector<EntryRange> PlanRanges(const std::vector<CentralEntry>& entries, std
 std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cores);
 
 /// Why the workers stopped early.
-enum class StopReason { kNone, kDamaged, kDiskFull, kInterrupted };
+enum class StopReason { kNone, kDamaged, kDiskFull };
 
 /// Hands the ranges out in order, one claim at a time, and carries the signal to stop. Shared by
 /// the workers of one extraction.

@@ -120,9 +120,7 @@ void Worker::ExtractRange(std::size_t index) {
 bool Worker::ExtractEntry(const CentralEntry& entry, ExtractionReport& report) {
   std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
   std::optional<SkipReason> reason = WriteEntry(entry, name, report);
-  // An entry cut short by an interrupt is not counted: the process ends by the signal. One cut
-  // short by Cancel is counted as cancelled.
-  if (shared_.queue.Reason() == StopReason::kInterrupted) return false;
+  // An entry cut short by Cancel is counted as cancelled.
   if (reason && Cancelled()) reason = SkipReason::kCancelled;
   if (reason == SkipReason::kDiskFull) {
     shared_.queue.Stop(StopReason::kDiskFull);
