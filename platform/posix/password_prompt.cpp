@@ -158,11 +158,11 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
     std::optional<Secret> answer = AskInDialog({"zenity", "--entry", "--hide-text", "--no-markup",
                                                 std::string("--title=") + kTitle, "--text=" + text},
                                                programFolder_, shown);
-    if (!shown) {
+    // A dialog ended by an interrupt is not one that could not be shown: no one is asked again.
+    if (!shown && !Interrupted()) {
       answer = AskInDialog({"kdialog", "--title", kTitle, "--password", AsLiteralRichText(text)},
                            programFolder_, shown);
     }
-    // A dialog ended by an interrupt is not one that could not be shown: no one is asked again.
     if (shown || Interrupted()) return answer;
   }
   if (!terminal_.Valid() || Interrupted()) return std::nullopt;
