@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/extractor/entry_names.h"
@@ -69,11 +71,21 @@ int StatusOf(const ExtractionReport& report) {
   return 0;
 }
 
+// Why a copy failed outright, in the user's words where the cause is known.
+std::string DescribeCopyFailure(const FolderSource& archive, const std::exception& error) {
+  if (!archive.isArchive) return "ZIP ファイルではなくフォルダです";
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "メモリが足りません";
+  if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
+    return std::string("スレッドかメモリが足りません: ") + error.what();
+  }
+  return error.what();
+}
+
 // Tells the user why a copy failed outright. Standard error reaches a user at a terminal; this is
 // the one place where a desktop user would be shown it in a dialog as well.
-void TellCopyFailed(const std::string& archiveName, const std::exception& error) {
+void TellCopyFailed(const std::string& archiveName, const std::string& reason) {
   std::fprintf(stderr, "zipdrop: 「%s」を展開できませんでした（%s）\n",
-               PrintableName(archiveName).c_str(), error.what());
+               PrintableName(archiveName).c_str(), PrintableName(reason).c_str());
 }
 
 class FolderItems : public ShellObject {
@@ -130,7 +142,7 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
     report = Extract(items->Source(), archiveName, progress, passwords);
   } catch (const std::exception& error) {
     if (status_) status_->Raise(2);
-    TellCopyFailed(archiveName, error);
+    TellCopyFailed(archiveName, DescribeCopyFailure(items->Source(), error));
     throw PlatformError(error.what());
   }
   if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
