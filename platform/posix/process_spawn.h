@@ -18,8 +18,8 @@ enum class SpawnMode {
 };
 
 /// Starts program (a path, used as given) with arguments as its argv (argv[0] included) and the
-/// current environment, less the TZ the extractor set for itself (PinDefaultTimeZone). Returns
-/// the process id; throws PlatformError when it cannot be started.
+/// current environment, less the TZ that main pinned for the extractor (PinDefaultTimeZone).
+/// Returns the process id; throws PlatformError when it cannot be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode);
 
