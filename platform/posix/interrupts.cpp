@@ -36,6 +36,8 @@ bool IsIgnored(int signal) {
   return sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
 }
 
+// Ends the process by the signal, as if it had never been held back: its default action, let
+// through on this thread only, since every other thread still holds it.
 [[noreturn]] void EndBy(int signal) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
@@ -131,12 +133,6 @@ bool Interrupted() {
   Watch& watch = TheWatch();
   std::lock_guard lock(watch.mutex);
   return watch.received != 0;
-}
-
-void EndIfInterrupted() {
-  Watch& watch = TheWatch();
-  std::lock_guard lock(watch.mutex);
-  if (watch.received != 0) EndBy(watch.received);
 }
 
 }  // namespace zipdrop

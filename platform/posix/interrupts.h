@@ -29,9 +29,10 @@ class OnInterrupt {
   bool registered_ = false;
 };
 
-/// While one lives, an interrupt runs the actions but does not end the process at once: its
-/// owner first lets the work unwind (the workers remove their temporary files), then calls
-/// EndIfInterrupted. The last one to go ends the process if an interrupt arrived meanwhile.
+/// While one lives, an interrupt runs the actions but does not end the process at once, so that
+/// the work can unwind first (the workers remove their temporary files). The last one to go ends
+/// the process by the signal if an interrupt arrived meanwhile, so that its parent sees the usual
+/// 128 + signal.
 class InterruptsDeferred {
  public:
   InterruptsDeferred();
@@ -42,9 +43,5 @@ class InterruptsDeferred {
 
 /// Whether an interrupt has arrived; the process is then about to end.
 bool Interrupted();
-
-/// Ends the process by the signal that arrived, so that its parent sees the usual 128 + signal;
-/// returns when none did.
-void EndIfInterrupted();
 
 }  // namespace zipdrop
