@@ -1,12 +1,16 @@
 #include "platform/posix/clash_question.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
+#include "platform/posix/interrupts.h"
 
 namespace zipdrop {
 
@@ -59,10 +63,24 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-// One line typed on the terminal; nothing at its end or when it fails.
+// One line typed on the terminal; nothing at its end, when it fails, or once an interrupt has
+// arrived: the run is then about to end, and must not wait for an answer first.
 std::optional<std::string> ReadLine(int tty) {
+  UniqueFd wake(eventfd(0, EFD_CLOEXEC));
+  if (!wake.Valid()) return std::nullopt;
+  OnInterrupt stop([&wake] {
+    std::uint64_t one = 1;
+    // An eventfd that is not full always takes the write.
+    [[maybe_unused]] ssize_t written = write(wake.Get(), &one, sizeof one);
+  });
   std::string line;
   for (;;) {
+    pollfd fds[2] = {{tty, POLLIN, 0}, {wake.Get(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (fds[1].revents != 0) return std::nullopt;
     char c = 0;
     ssize_t count = read(tty, &c, 1);
     if (count < 0 && errno == EINTR) continue;

@@ -1,6 +1,7 @@
 #include "platform/posix/dialog_programs.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/display_check.h"
+#include "platform/posix/interrupts.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
@@ -112,7 +114,11 @@ DialogAnswer RunToEnd(const std::string& path, const DialogCommand& dialog) {
       SpawnProgramWith(path, dialog.arguments, {input.Get(), writing.Get(), errors.Get()});
   writing.Reset();
   DialogAnswer answer;
-  answer.output = ReadAll(reading.Get());
+  {
+    // An interrupt closes the dialog: it must not stay on the screen of a run that has ended.
+    OnInterrupt endDialog([child] { kill(child, SIGTERM); });
+    answer.output = ReadAll(reading.Get());
+  }
   int status = WaitForExit(child);
   std::string said = ReadFromStart(errors.Get());
   std::fwrite(said.data(), 1, said.size(), stderr);
@@ -220,7 +226,8 @@ DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs,
     if (!path) continue;
     try {
       DialogAnswer answer = RunToEnd(*path, dialog);
-      if (answer.end != DialogEnd::kNotShown) return answer;
+      // A dialog ended by an interrupt is not one that could not be shown: no other is tried.
+      if (answer.end != DialogEnd::kNotShown || Interrupted()) return answer;
     } catch (const PlatformError&) {
       // A program that cannot be started has shown nothing; the next one may.
     }

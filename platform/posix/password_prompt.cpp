@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,7 +11,8 @@
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
-#include "platform/posix/extractor/interrupt_watch.h"
+#include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/interrupts.h"
 
 namespace zipdrop {
 
@@ -19,12 +22,19 @@ constexpr const char* kTitle = "パスワード";
 
 // Asks the question on the terminal and reads one line with its echo off; the echo goes off
 // before the question appears, so nothing typed in answer is ever shown. The terminal's settings
-// are put back on every way out, an interrupt included: the signal is held back while the line
-// is read, and the process ends by it only once the echo is on again.
+// are put back on every way out, an interrupt included: the watcher puts them back at once, before
+// the process may end, and wakes the read, which then gives no answer.
 std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
   termios saved;
   if (tcgetattr(tty, &saved) != 0) return std::nullopt;
-  HeldInterrupts interrupts;
+  UniqueFd wake(eventfd(0, EFD_CLOEXEC));
+  if (!wake.Valid()) return std::nullopt;
+  OnInterrupt restore([tty, &saved, &wake] {
+    tcsetattr(tty, TCSAFLUSH, &saved);
+    std::uint64_t one = 1;
+    // An eventfd that is not full always takes the write.
+    [[maybe_unused]] ssize_t written = write(wake.Get(), &one, sizeof one);
+  });
   termios hidden = saved;
   hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   hidden.c_lflag |= ECHONL;
@@ -36,17 +46,12 @@ std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
   Secret line;
   bool complete = false;
   for (;;) {
-    pollfd fds[2] = {{tty, POLLIN, 0}, {interrupts.Fd(), POLLIN, 0}};
-    if (poll(fds, interrupts.Fd() >= 0 ? 2 : 1, -1) < 0) {
+    pollfd fds[2] = {{tty, POLLIN, 0}, {wake.Get(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (interrupts.Fd() >= 0 && fds[1].revents != 0) {
-      int signal = interrupts.Read();
-      tcsetattr(tty, TCSAFLUSH, &saved);
-      if (signal != 0) HeldInterrupts::EndBy(signal);
-      return std::nullopt;
-    }
+    if (fds[1].revents != 0) break;
     char c = 0;
     ssize_t count = read(tty, &c, 1);
     if (count < 0 && errno == EINTR) continue;
@@ -104,8 +109,11 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
     if (answer.end == DialogEnd::kAccepted) return std::move(answer.output);
     if (answer.end == DialogEnd::kDeclined) return std::nullopt;
   }
-  if (!terminal_.Valid()) return std::nullopt;
-  return ReadHiddenLine(terminal_.Get(), "\r\x1b[K" + text + "\n" + kTitle + ": ");
+  if (!terminal_.Valid() || Interrupted()) return std::nullopt;
+  // A name may hold control characters, and the terminal must not take them as its commands.
+  std::string question =
+      PasswordRequestText(request, PrintableName(archiveName_), PrintableName(entryName));
+  return ReadHiddenLine(terminal_.Get(), "\r\x1b[K" + question + "\n" + kTitle + ": ");
 }
 
 }  // namespace zipdrop

@@ -1,7 +1,5 @@
 #include "platform/posix/posix_platform.h"
 
-#include <signal.h>
-
 #include <string_view>
 
 #include "platform/posix/ascii_case.h"
@@ -33,9 +31,6 @@ void AppendArgument(std::u16string& text, std::string_view argument) {
 }  // namespace
 
 PosixPlatform::PosixPlatform(int argc, char** argv) {
-  // A write to a closed pipe (a standard error read by a program that has gone) must fail as a
-  // write, not end the run before its clean-up and opener. Programs we start get SIGPIPE back.
-  signal(SIGPIPE, SIG_IGN);
   if (argc > 0 && argv[0] != nullptr) programName_ = argv[0];
   for (int i = 1; i < argc; ++i) arguments_.emplace_back(argv[i]);
 }

@@ -27,8 +27,8 @@ class PosixPlatform : public PlatformServices {
   char16_t PathSeparator() const override { return u'/'; }
 
   /// The program's exit status once the run has returned: 0 when every entry was extracted (and
-  /// after the usage message), 1 when some entries were not, 2 when the name was rejected or the
-  /// archive was refused or could not be read.
+  /// after the usage message), 1 when some entries were not, 2 when the name was rejected, the
+  /// archive was refused or could not be read, or the copy could not be made at all.
   int ExitStatus() const;
 
  private:

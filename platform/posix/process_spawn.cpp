@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/extractor/time_zone.h"
+#include "platform/posix/interrupts.h"
 #include "platform/posix/posix_error.h"
 
 extern char** environ;
@@ -167,6 +168,16 @@ pid_t SpawnProgramWith(const std::string& program, const std::vector<std::string
 }
 
 int WaitForExit(pid_t child) {
+  {
+    // An interrupt ends the child too, so that no dialog of ours stays on the screen. The child
+    // is waited for without being reaped, so that its id cannot pass to another process while
+    // the watcher may still send it the signal.
+    OnInterrupt endChild([child] { kill(child, SIGTERM); });
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT) < 0) {
+      if (errno != EINTR) ThrowSystemError("cannot wait for process " + std::to_string(child));
+    }
+  }
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) ThrowSystemError("cannot wait for process " + std::to_string(child));

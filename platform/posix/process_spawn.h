@@ -19,8 +19,8 @@ enum class SpawnMode {
 };
 
 /// Starts program (a path, used as given) with arguments as its argv (argv[0] included) and the
-/// current environment, less the TZ the extractor set for itself (PinDefaultTimeZone). Returns
-/// the process id; throws PlatformError when it cannot be started.
+/// current environment, less the TZ that main pinned for the extractor (PinDefaultTimeZone).
+/// Returns the process id; throws PlatformError when it cannot be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
                    SpawnMode mode);
 
@@ -42,7 +42,8 @@ struct ChildStreams {
 pid_t SpawnProgramWith(const std::string& program, const std::vector<std::string>& arguments,
                        const ChildStreams& streams);
 
-/// Waits for the child to end; its exit status, or -1 when a signal ended it.
+/// Waits for the child to end; its exit status, or -1 when a signal ended it. An interrupt that
+/// arrives meanwhile ends the child with SIGTERM.
 int WaitForExit(pid_t child);
 
 }  // namespace zipdrop

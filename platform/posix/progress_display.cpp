@@ -15,6 +15,7 @@
 #include "platform/posix/display_check.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
+#include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/skip_summary.h"
 
 namespace zipdrop {
@@ -81,7 +82,8 @@ ProgressDisplay::~ProgressDisplay() { Stop(); }
 void ProgressDisplay::Finish(std::uint64_t filesWritten) {
   Stop();
   if (!isatty(settings_.terminalFd)) return;
-  std::string line = ClosingLine(filesWritten, FolderShown());
+  // Names may hold control characters, and the terminal must not take them as its commands.
+  std::string line = ClosingLine(filesWritten, PrintableName(FolderShown()));
   if (progress_.Cancelled()) line = "取り消しました: " + line;
   WriteText(settings_.terminalFd, line + "\n");
 }
@@ -179,8 +181,8 @@ void ProgressDisplay::DrawLine() {
   // The terminal is asking for a password: the line must not write over the question.
   if (progress_.Asking()) return;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::string line =
-      ProgressLine(settings_.archiveName, progress_.Written(), progress_.DeclaredTotal(), seconds);
+  std::string line = ProgressLine(PrintableName(settings_.archiveName), progress_.Written(),
+                                  progress_.DeclaredTotal(), seconds);
   WriteText(settings_.terminalFd, "\r" + line + "\x1b[K");
 }
 

@@ -3,25 +3,31 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/clash_question.h"
+#include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/extraction_progress.h"
+#include "platform/posix/extractor/zip_extractor.h"
 #include "platform/posix/folder_removal.h"
+#include "platform/posix/interrupts.h"
 #include "platform/posix/message_box.h"
 #include "platform/posix/password_prompt.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/progress_display.h"
 #include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
-#include "platform/posix/extractor/zip_extractor.h"
 
 namespace zipdrop {
 
 namespace {
 
 constexpr char kUnreadableArchiveTitle[] = "ZIP ファイルを開けません";
+constexpr char kCopyFailedTitle[] = "展開できませんでした";
 
 // The base of every object this platform hands out. Call gets the member name as given.
 class ShellObject : public AutomationObject {
@@ -83,6 +89,27 @@ std::vector<FileIdentity> ProgramFiles() {
   return files;
 }
 
+// Why a copy failed outright, in the user's words where the cause is known.
+std::string DescribeCopyFailure(const FolderSource& archive, const std::exception& error) {
+  if (!archive.isArchive) return "ZIP ファイルではなくフォルダです";
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "メモリが足りません";
+  if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
+    return std::string("スレッドかメモリが足りません: ") + error.what();
+  }
+  return error.what();
+}
+
+// Tells the user why a copy failed outright, as the Windows shell tells of an archive it cannot
+// read: in a dialog on the desktop, on standard error otherwise. No dialog program is run from
+// untrustedFolder.
+void TellCopyFailed(const std::string& archiveName, const std::string& reason,
+                    const std::string& untrustedFolder) {
+  std::string text = "「" + archiveName + "」を展開できませんでした（" + reason + "）";
+  if (!ShowDialog(text, kCopyFailedTitle, kIconStop, untrustedFolder)) {
+    std::fprintf(stderr, "zipdrop: %s\n", PrintableName(text).c_str());
+  }
+}
+
 class FolderItems : public ShellObject {
  public:
   explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
@@ -103,6 +130,8 @@ class ShellFolder : public ShellObject {
 
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
+  ExtractionReport Extract(const FolderSource& archive, const std::string& archiveName,
+                           ExtractionProgress& progress, UserPasswordPrompt& passwords) const;
   FolderSource source_;
   CopyStatus* status_;
 };
@@ -121,33 +150,23 @@ Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& ar
 }
 
 // Only the one copy the program needs is supported: every item of an archive into a directory.
+// A copy that fails outright (no archive to copy, no thread or memory to be had) fails the run,
+// and the user is told why.
 void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   auto* items = dynamic_cast<const FolderItems*>(itemsObject.get());
   if (items == nullptr) throw PlatformError("CopyHere needs the items of a folder");
-  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
-  if (!items->Source().isArchive) {
-    throw PlatformError("copying the items of a directory is not supported on this platform");
-  }
   const std::string& archivePath = items->Source().path;
   std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   ExtractionProgress progress;
   UserPasswordPrompt passwords(archiveName, source_.path);
-  UserClashQuestion clashes(archiveName, source_.path);
-  ExtractionTuning tuning;
-  tuning.progress = &progress;
-  tuning.passwords = &passwords;
-  tuning.clashes = &clashes;
-  tuning.neverReplaced = ProgramFiles();
-  // The destination has just received the archive's files, so no dialog program is run from it.
-  ProgressDisplay display(progress, {archiveName, source_.path});
   ExtractionReport report;
   try {
-    report = ExtractZipArchive(archivePath, source_.path, tuning);
-  } catch (const PlatformError&) {
+    report = Extract(items->Source(), archiveName, progress, passwords);
+  } catch (const std::exception& error) {
     if (status_) status_->Raise(2);
-    throw;
+    TellCopyFailed(archiveName, DescribeCopyFailure(items->Source(), error), source_.path);
+    throw PlatformError(error.what());
   }
-  display.Finish(report.filesWritten);
   if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
   if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
@@ -156,7 +175,32 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
     std::fputs("zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
                stderr);
   }
-  ReportSkipped(report, archiveName, source_.path);
+  ReportSkipped(report, PrintableName(archiveName), source_.path);
+}
+
+// Extracts with the progress shown. An interrupt stops the workers, whose temporary files go as
+// they unwind; the process then ends by the signal as this returns, before anything is reported.
+ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::string& archiveName,
+                                      ExtractionProgress& progress,
+                                      UserPasswordPrompt& passwords) const {
+  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
+  if (!archive.isArchive) {
+    throw PlatformError("copying the items of a directory is not supported on this platform");
+  }
+  InterruptsDeferred deferred;
+  OnInterrupt stop([&progress] { progress.Cancel(); });
+  UserClashQuestion clashes(archiveName, source_.path);
+  ExtractionTuning tuning;
+  tuning.progress = &progress;
+  tuning.passwords = &passwords;
+  tuning.clashes = &clashes;
+  tuning.neverReplaced = ProgramFiles();
+  // The destination has just received the archive's files, so no dialog program is run from it.
+  ProgressDisplay display(progress, {archiveName, source_.path});
+  ExtractionReport report = ExtractZipArchive(archive.path, source_.path, tuning);
+  // An interrupted run says nothing more: the display only clears its line as it goes.
+  if (!Interrupted()) display.Finish(report.filesWritten);
+  return report;
 }
 
 // A file that is there but is no readable archive is most likely a damaged download, and the
@@ -168,7 +212,8 @@ void ReportUnreadableArchive(const std::string& path) {
   std::optional<std::string> program = CanonicalPath("/proc/self/exe");
   std::string programFolder = program ? FolderOf(*program) : FolderOf(path);
   if (!ShowDialog(text, kUnreadableArchiveTitle, kIconStop, programFolder)) {
-    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n", path.c_str());
+    std::fprintf(stderr, "zipdrop: %s は ZIP ファイルとして読めません\n",
+                 PrintableName(path).c_str());
   }
 }
 

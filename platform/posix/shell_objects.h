@@ -10,7 +10,8 @@
 namespace zipdrop {
 
 /// How the copies went, as far as the program's exit status tells it: 0 when every entry was
-/// extracted, 1 when some were not, 2 when an archive was refused or could not be read at all.
+/// extracted, 1 when some were not, 2 when an archive was refused or could not be read at all, or
+/// the copy could not be made (no archive to copy, no thread or memory to be had).
 /// Only ever raised, so one bad step is not hidden by a later good one.
 class CopyStatus {
  public:

@@ -7,6 +7,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -64,7 +65,9 @@ class ProgramTest : public ::testing::Test {
                                             "PATH=" + fakeBin_.string() + ":/usr/bin:/bin",
                                             "HOME=" + root_.string(), "LANG=C.UTF-8"};
     environment.insert(environment.end(), extraEnvironment_.begin(), extraEnvironment_.end());
-    std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
+    std::vector<char*> argv;
+    for (std::string& word : launcher_) argv.push_back(word.data());
+    argv.push_back(const_cast<char*>(program_.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
@@ -85,8 +88,7 @@ class ProgramTest : public ::testing::Test {
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
-    int spawned =
-        posix_spawn(&pid, program_.c_str(), &actions, &attributes, argv.data(), envp.data());
+    int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return spawned == 0 ? pid : -1;
@@ -125,7 +127,56 @@ class ProgramTest : public ::testing::Test {
   fs::path root_ = scratch_.Path();
   fs::path programFolder_, temp_, fakeBin_, program_;
   std::vector<std::string> extraEnvironment_;
+  std::vector<std::string> launcher_;  // A program that starts ours, given by its path.
 };
+
+struct OutcomeCase {
+  const char* name;
+  std::vector<std::string> launcher;
+  bool archiveIsFolder;
+  int exitStatus;
+  const char* told;  // What standard error says.
+};
+
+class OutcomeTest : public ProgramTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+// The exit status tells how the copy went, whatever made it fail: no thread to be had, an archive
+// that is a folder, a file-size limit that fails one write (the run goes on past it).
+TEST_P(OutcomeTest, StatusAndMessageTellIt) {
+  if (GetParam().archiveIsFolder) {
+    fs::create_directories(root_ / "x.zip/x");
+  } else {
+    ZipBuilder()
+        .Add(testing::LargeZeroEntry("x/big.bin", 4 << 20))
+        .AddFile("x/small.txt", "s")
+        .WriteTo(root_ / "x.zip");
+  }
+  // The unprivileged user of the thread limit (root is not held to it) must reach every file.
+  for (const fs::path& folder : {root_, programFolder_, temp_}) {
+    fs::permissions(folder, fs::perms::all);
+  }
+  launcher_ = GetParam().launcher;
+  extraEnvironment_ = {"ASAN_OPTIONS=detect_leaks=0"};  // The leak check needs a thread.
+  RunResult result = Run({(root_ / "x.zip").string()});
+  EXPECT_EQ(result.exitStatus, GetParam().exitStatus) << result.standardError;
+  EXPECT_NE(result.standardError.find(GetParam().told), std::string::npos) << result.standardError;
+  EXPECT_EQ(fs::exists(programFolder_ / "x/small.txt"), GetParam().exitStatus == 1);
+  EXPECT_FALSE(fs::exists(programFolder_ / "x/big.bin"));
+}
+
+constexpr const char* kCopyFailed = "「x.zip」を展開できませんでした";
+const std::vector<std::string> kNobodyWithOneProcess = {"/usr/bin/setpriv", "--reuid=65534",
+                                                        "--regid=65534",    "--clear-groups",
+                                                        "/usr/bin/prlimit", "--nproc=1"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, OutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"FolderNamedZip", {}, true, 2, kCopyFailed},
+        OutcomeCase{"NoThread", kNobodyWithOneProcess, false, 2, kCopyFailed},
+        OutcomeCase{
+            "FileSizeLimit", {"/usr/bin/prlimit", "--fsize=1048576"}, false, 1, "書き込みの失敗"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, WithoutArgumentShowsUsageAndDoesNothingElse) {
   fs::create_directory(temp_ / "Temporary Directory 1 for a.zip");
@@ -314,6 +365,39 @@ class PasswordProgramTest : public ProgramTest {
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
   static constexpr const char* kPassword = "Open sesame 26";
+
+  // Starts the program on the archive in a terminal of its own (a pseudo-terminal) whose other
+  // end is terminal_.
+  pid_t StartOnTerminal(std::string display = "WAYLAND_DISPLAY=") {
+    pid_t pid = forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      std::string temp = "TEMP=" + temp_.string(), path = "PATH=" + fakeBin_.string() + ":/usr/bin";
+      char* envp[] = {temp.data(), path.data(), const_cast<char*>("LANG=C.UTF-8"), display.data(),
+                      nullptr};
+      std::string archive = (root_ / "locked.zip").string();
+      char* argv[] = {const_cast<char*>(program_.c_str()), archive.data(), nullptr};
+      execve(program_.c_str(), argv, envp);
+      _exit(127);
+    }
+    return pid;
+  }
+  // Reads what the program shows until it has shown wanted; false if it ends first.
+  bool ReadUntil(const std::string& wanted) {
+    char buffer[4096];
+    while (screen_.find(wanted) == std::string::npos) {
+      ssize_t count = read(terminal_, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      screen_.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+  }
+  bool EchoOn() {
+    termios settings{};
+    return tcgetattr(terminal_, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+  }
+
+  int terminal_ = -1;
+  std::string screen_;
 };
 
 TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
@@ -341,49 +425,48 @@ class PasswordTerminalTest : public PasswordProgramTest,
 // with a display whose dialog cannot be shown: zenity's status 1 is then no Cancel.
 TEST_P(PasswordTerminalTest, TerminalWithoutEcho) {
   std::optional<testing::FakeCompositor> display;
-  std::string wayland = "WAYLAND_DISPLAY=" + (root_ / "wayland-0").string();
   if (GetParam()) {
     display.emplace(root_ / "wayland-0");
     WriteFile(fakeBin_ / "zenity",
               "#!/bin/sh\necho 'Gtk-WARNING: cannot open display: ' >&2\nexit 1\n");
     fs::permissions(fakeBin_ / "zenity", fs::perms::owner_all);
   }
-  int terminal = -1;
-  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  pid_t pid = StartOnTerminal("WAYLAND_DISPLAY=" + (root_ / "wayland-0").string());
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::string temp = "TEMP=" + temp_.string(), path = "PATH=" + fakeBin_.string() + ":/usr/bin";
-    char* envp[] = {temp.data(), path.data(), const_cast<char*>("LANG=C.UTF-8"), wayland.data(),
-                    nullptr};
-    std::string archive = (root_ / "locked.zip").string();
-    char* argv[] = {const_cast<char*>(program_.c_str()), archive.data(), nullptr};
-    execve(program_.c_str(), argv, envp);
-    _exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  auto readUntil = [&](const std::string& wanted) {
-    while (screen.find(wanted) == std::string::npos) {
-      ssize_t count = read(terminal, buffer, sizeof buffer);
-      if (count <= 0) return false;
-      screen.append(buffer, static_cast<std::size_t>(count));
-    }
-    return true;
-  };
-  ASSERT_TRUE(readUntil("パスワード: ")) << screen;
+  ASSERT_TRUE(ReadUntil("パスワード: ")) << screen_;
   std::string answer = std::string(kPassword) + "\n";
-  ASSERT_EQ(write(terminal, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-  readUntil("\x01");  // Everything, up to the end of the program's output.
-  close(terminal);
+  ASSERT_EQ(write(terminal_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+  ReadUntil("\x01");  // Everything, up to the end of the program's output.
+  close(terminal_);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(ReadFile(programFolder_ / "locked/secret.txt"), "the plan");
-  EXPECT_EQ(screen.find(kPassword), std::string::npos) << screen;
-  EXPECT_NE(screen.find("「locked.zip」はパスワードで保護されています"), std::string::npos) << screen;
+  EXPECT_EQ(screen_.find(kPassword), std::string::npos) << screen_;
+  EXPECT_NE(screen_.find("「locked.zip」はパスワードで保護されています"), std::string::npos) << screen_;
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, PasswordTerminalTest, ::testing::Bool());
+
+class InterruptedPromptTest : public PasswordProgramTest, public ::testing::WithParamInterface<int> {};
+
+// An interrupt at the prompt puts the terminal's echo back before the process ends by it.
+TEST_P(InterruptedPromptTest, PutsTheEchoBack) {
+  pid_t pid = StartOnTerminal();
+  ASSERT_GE(pid, 0);
+  ASSERT_TRUE(ReadUntil("パスワード: ")) << screen_;
+  ASSERT_FALSE(EchoOn());
+  kill(pid, GetParam());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status;
+  EXPECT_TRUE(EchoOn());
+  close(terminal_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedPromptTest,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 }  // namespace
 }  // namespace zipdrop

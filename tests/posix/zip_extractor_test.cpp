@@ -16,6 +16,9 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/beneath.h"
+#include "platform/posix/process_setup.h"
+#include "platform/posix/shell_objects.h"
+#include "platform/posix/text_encoding.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
@@ -304,30 +307,55 @@ TEST_P(ExtractorTest, CarriesTheDownloadOriginOntoEveryFile) {
   EXPECT_EQ(status.st_mode & 07777, 0444u);
 }
 
+// Whether every thread of the process holds the signal back: one that does not would take it
+// and end the process at once, with its temporary files left behind.
+bool EveryThreadHolds(pid_t pid, int signal) {
+  int threads = 0;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::string status = ReadFile(task.path() / "status");
+    if (status.empty()) continue;  // A thread that has just ended.
+    std::size_t at = status.find("SigBlk:\t");
+    if (at == std::string::npos) return false;
+    if ((std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (signal - 1) & 1) == 0) return false;
+    ++threads;
+  }
+  return threads > 1;
+}
+
 // Where files are written under a temporary name (file systems without O_TMPFILE), an interrupt
+// of a copy, prepared as the program prepares its process and with its progress display running,
 // removes that name before the process ends by the signal.
 TEST_F(ExtractorFixture, InterruptRemovesTheNamedTemporaryFile) {
   ZipBuilder zip;
   zip.AddFile("first.txt", "done").Add(testing::LargeZeroEntry("large.bin", 1ull << 30));
   zip.WriteTo(archive_);
-  pid_t child = fork();
-  if (child == 0) {
-    ForceFallbacks({.namedTemporary = true});
-    ExtractZipArchive(archive_, out_);
-    _exit(0);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    pid_t child = fork();
+    if (child == 0) {
+      ForceFallbacks({.namedTemporary = true});
+      PrepareProcess();
+      ObjectRef shell = CreateShellObject(u"Shell.Application");
+      auto folder = [&](const std::string& path) {
+        return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)});
+      };
+      Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {});
+      CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
+      _exit(0);
+    }
+    int status = 0;
+    bool caught = false;
+    while (!caught && waitpid(child, &status, WNOHANG) == 0) {
+      for (const std::string& name : ListTree(out_)) caught |= name.starts_with(".zipdrop-");
+      if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
+    EXPECT_TRUE(EveryThreadHolds(child, signal)) << sigabbrev_np(signal);
+    kill(child, signal);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    ExpectNoTemporaryFiles();
+    EXPECT_FALSE(fs::exists(out_ / "large.bin"));
   }
-  int status = 0;
-  bool caught = false;
-  while (!caught && waitpid(child, &status, WNOHANG) == 0) {
-    for (const std::string& name : ListTree(out_)) caught |= name.starts_with(".zipdrop-");
-    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
-  kill(child, SIGTERM);
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  ExpectNoTemporaryFiles();
-  EXPECT_FALSE(fs::exists(out_ / "large.bin"));
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ std::size_t WorkersFor(const std::vector<CentralEntry>& entries, std::size_t cor
 
 /// Why the workers stopped early. kFailed: a worker threw, and its exception is carried to the
 /// caller, so no report is made from what the others did.
-enum class StopReason { kNone, kFailed, kDiskFull, kInterrupted };
+enum class StopReason { kNone, kFailed, kDiskFull };
 
 /// Hands the ranges out in order, one claim at a time, and carries the signal to stop. Shared by
 /// the workers of one extraction.

@@ -18,7 +18,8 @@ class ExtractionProgress {
   std::uint64_t Written() const { return written_.load(std::memory_order_relaxed); }
 
   /// Asks the workers to stop before their next entry, and a large entry being streamed before
-  /// its next block, which then leaves no file. What was finished stays.
+  /// its next block, which then leaves no file. What was finished stays. The user's Cancel asks
+  /// it, and so does an interrupt, after which the caller ends the process by the signal.
   void Cancel() { cancelled_.store(true); }
   bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 

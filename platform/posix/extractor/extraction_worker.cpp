@@ -130,9 +130,7 @@ bool Worker::ExtractEntry(std::size_t index, ExtractionReport& report) {
   std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
   std::optional<SkipReason> reason =
       WriteEntry(entry, DataBound(shared_.directory, index), name, report);
-  // An entry cut short by an interrupt is not counted: the process ends by the signal. One cut
-  // short by Cancel is counted as cancelled.
-  if (shared_.queue.Reason() == StopReason::kInterrupted) return false;
+  // An entry cut short by Cancel is counted as cancelled.
   if (reason && Cancelled()) reason = SkipReason::kCancelled;
   if (reason == SkipReason::kDiskFull) {
     shared_.queue.Stop(StopReason::kDiskFull);

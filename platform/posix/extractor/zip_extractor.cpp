@@ -22,9 +22,7 @@
 #include "platform/posix/extractor/extraction_plan.h"
 #include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_worker.h"
-#include "platform/posix/extractor/interrupt_watch.h"
 #include "platform/posix/extractor/passwords.h"
-#include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
 
@@ -194,7 +192,6 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
     if (tuning.progress) tuning.progress->Cancel();
     return {};
   }
-  PinDefaultTimeZone();
   PasswordKeeper passwords(archiveFd.Get(), tuning.passwords, tuning.progress);
   AskFirstPassword(archiveFd.Get(), directory, passwords);
   std::size_t workers = ChooseWorkers(directory, tuning);
@@ -203,12 +200,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
                           workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress,
                           tuning.passwords ? &passwords : nullptr, std::move(clashes.replace));
   std::vector<std::vector<FolderFinish>> folders(workers);
-  {
-    InterruptWatch interrupts([&shared] { shared.queue.Stop(StopReason::kInterrupted); });
-    RunWorkers(shared, folders);
-    // Every temporary file is gone by now: the workers dropped theirs as they stopped.
-    interrupts.EndIfInterrupted();
-  }
+  RunWorkers(shared, folders);
   FinishAllFolders(destination.Get(), folders);
   ExtractionReport report = MergeOutcomes(shared);
   ReportDamage(directory, report);
