@@ -1,5 +1,6 @@
 #include "platform/posix/skip_report_dialog.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/platform_services.h"
@@ -12,10 +13,12 @@ namespace {
 
 constexpr char kReportTitle[] = "展開されなかったファイル";
 
-std::uint64_t TotalSkipped(const ExtractionReport& report) {
-  std::uint64_t total = 0;
-  for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
-  return total;
+// How many named entries of one reason found no room, in the dialog or in the report. An entry
+// whose name could not be read is counted in its reason's heading only: a "ほか" would promise
+// names that do not exist.
+std::uint64_t UnshownNames(const ExtractionReport::Skipped& skipped, std::size_t shown) {
+  bool reportFull = skipped.names.size() >= kNamesKept;
+  return skipped.names.size() - shown + (reportFull ? skipped.count - skipped.names.size() : 0);
 }
 
 }  // namespace
@@ -25,21 +28,21 @@ std::string SkipReportText(const ExtractionReport& report, const std::string& ar
   if (report.refusal) {
     return archiveName + " を展開しませんでした。\n\n" + DescribeRefusalReason(*report.refusal);
   }
-  std::uint64_t total = TotalSkipped(report);
-  if (total == 0) return "";
-  std::string text = archiveName + " の " + std::to_string(total) + " 件を展開しませんでした。\n";
-  std::size_t named = 0;
+  std::string total = DescribeTotal(report);
+  if (total.empty()) return "";
+  std::string text = archiveName + " の " + total + "を展開しませんでした。\n";
+  std::size_t room = maxNames;
+  std::uint64_t unshown = 0;
   for (const ExtractionReport::Skipped& skipped : report.skipped) {
-    text += "\n";
-    text += DescribeReason(skipped.reason);
-    text += " (" + std::to_string(skipped.count) + " 件)";
-    for (const std::string& name : skipped.names) {
-      if (named == maxNames) break;
-      text += "\n  " + name;
-      ++named;
-    }
+    text += "\n" + std::string(DescribeReason(skipped.reason)) + " (" +
+            DescribeCount(skipped.count, skipped.moreMayBeLost) + ")";
+    std::size_t shown = std::min(skipped.names.size(), room);
+    for (std::size_t i = 0; i < shown; ++i) text += "\n  " + skipped.names[i];
+    room -= shown;
+    unshown += UnshownNames(skipped, shown);
+    if (skipped.moreMayBeLost) text += "\n  (" + std::string(kMoreMayBeLost) + ")";
   }
-  if (named < total) text += "\n\nほか " + std::to_string(total - named) + " 件";
+  if (unshown > 0) text += "\n\nほか " + std::to_string(unshown) + " 件";
   return text;
 }
 

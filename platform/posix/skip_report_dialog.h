@@ -10,8 +10,9 @@
 namespace zipdrop {
 
 /// The report's text: how many entries of archiveName were left out, then each reason with its
-/// count and the names kept for it, at most maxNames names in all, then the number of entries not
-/// named. Empty when nothing was left out.
+/// count and the names kept for it, at most maxNames names in all, then the number of named
+/// entries that found no room. A count that is only the least number says so. Empty when nothing
+/// was left out.
 std::string SkipReportText(const ExtractionReport& report, const std::string& archiveName,
                            std::size_t maxNames = 20);
 

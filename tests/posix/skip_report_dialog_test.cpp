@@ -40,13 +40,23 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, 20,
                    "a.zip の 3 件を展開しませんでした。\n\n同じ名前がすでにある (2 件)\n"
                    "  x/1.txt\n  x/2.txt\n暗号化されたファイル (パスワードなし) (1 件)\n  秘密.txt"},
-        // The limit counts names over all reasons; what is left unnamed is counted at the end.
+        // The limit counts names over all reasons; the names that found no room are counted at
+        // the end, the entries that have none only under their reason.
         ReportCase{"PastTheLimit",
                    {{SkipReason::kLink, 5, {"l1", "l2", "l3"}},
                     {SkipReason::kArchiveDamaged, 1, {}}},
                    std::nullopt, 2,
                    "a.zip の 6 件を展開しませんでした。\n\nリンク (作成しません) (5 件)\n  l1\n  l2\n"
-                   "アーカイブが壊れていて読めない (1 件)\n\nほか 4 件"},
+                   "アーカイブが壊れていて読めない (1 件)\n\nほか 1 件"},
+        // An archive that broke off gives the least count, and says why it is only that.
+        ReportCase{"BrokenOff", {{SkipReason::kArchiveDamaged, 1, {"b.txt"}, true}}, std::nullopt,
+                   20,
+                   "a.zip の 1 件以上を展開しませんでした。\n\nアーカイブが壊れていて読めない "
+                   "(1 件以上)\n  b.txt\n  (壊れた位置より後は読めません)"},
+        ReportCase{"BrokenOffBetweenEntries", {{SkipReason::kArchiveDamaged, 0, {}, true}},
+                   std::nullopt, 20,
+                   "a.zip の 件数不明の項目を展開しませんでした。\n\nアーカイブが壊れていて読めない "
+                   "(件数不明の項目)\n  (壊れた位置より後は読めません)"},
         ReportCase{"Refused", {}, Refusal{RefusalReason::kNotEnoughSpace, 3 << 20, 1 << 20}, 20,
                    "a.zip を展開しませんでした。\n\n展開に 3.0 MB 必要ですが、空きは 1.0 MB "
                    "しかありません"}),

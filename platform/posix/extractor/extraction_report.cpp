@@ -25,12 +25,17 @@ void ExtractionReport::Skip(SkipReason reason, const std::string& name) {
   if (entry.names.size() < kNamesKept && !name.empty()) entry.names.push_back(PrintableName(name));
 }
 
+void ExtractionReport::MarkMoreMayBeLost(SkipReason reason) {
+  EntryFor(skipped, reason).moreMayBeLost = true;
+}
+
 void ExtractionReport::Merge(const ExtractionReport& part) {
   filesWritten += part.filesWritten;
   foldersCreated += part.foldersCreated;
   for (const Skipped& from : part.skipped) {
     Skipped& into = EntryFor(skipped, from.reason);
     into.count += from.count;
+    into.moreMayBeLost = into.moreMayBeLost || from.moreMayBeLost;
     for (const std::string& name : from.names) {
       if (into.names.size() < kNamesKept) into.names.push_back(name);
     }
