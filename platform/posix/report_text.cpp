@@ -21,10 +21,9 @@ std::vector<std::size_t> CharacterStarts(const std::string& text) {
 }
 
 std::string TotalsLine(const ExtractionReport& report, const std::string& archiveName,
-                       std::uint64_t skipped) {
-  return "「" + archiveName + "」の " + std::to_string(skipped) +
-         " 件を展開しませんでした (展開したファイル " + std::to_string(report.filesWritten) +
-         " 件)。\n";
+                       const std::string& skipped) {
+  return "「" + archiveName + "」の " + skipped + "を展開しませんでした (展開したファイル " +
+         std::to_string(report.filesWritten) + " 件)。\n";
 }
 
 }  // namespace
@@ -38,14 +37,14 @@ std::string ShortenedName(const std::string& name, std::size_t maxCharacters) {
 }
 
 std::string ReportText(const ExtractionReport& report, const std::string& archiveName) {
-  std::uint64_t total = 0;
-  for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
-  if (total == 0) return "";
+  std::string total = DescribeTotal(report);
+  if (total.empty()) return "";
   std::string text = TotalsLine(report, archiveName, total);
   for (const ExtractionReport::Skipped& skipped : report.skipped) {
     text += "\n" + std::string(DescribeReason(skipped.reason)) + " (" +
-            std::to_string(skipped.count) + " 件)\n";
+            DescribeCount(skipped.count, skipped.moreMayBeLost) + ")\n";
     for (const std::string& name : skipped.names) text += "  " + ShortenedName(name) + "\n";
+    if (skipped.moreMayBeLost) text += "  (" + std::string(kMoreMayBeLost) + ")\n";
   }
   return text;
 }

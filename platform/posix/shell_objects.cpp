@@ -71,7 +71,7 @@ struct FolderSource {
 int StatusOf(const ExtractionReport& report) {
   if (report.refusal) return 2;
   for (const ExtractionReport::Skipped& skipped : report.skipped) {
-    if (skipped.count > 0) return 1;
+    if (skipped.count > 0 || skipped.moreMayBeLost) return 1;
   }
   return 0;
 }

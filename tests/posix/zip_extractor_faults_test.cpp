@@ -164,37 +164,52 @@ TEST_F(ExtractorFaultTest, StopsDataThatGrowsPastItsDeclaredSize) {
 struct CutCase {
   std::int64_t cut;  // Bytes kept; negative counts from the end.
   std::vector<std::string> kept;
-  std::string lost;  // The entry named as lost, "-" for a loss without a name, "" for none.
+  std::uint64_t lost;              // Entries counted as lost with the damage,
+  std::vector<std::string> names;  // named where their names could be read,
+  bool moreMayBeLost;              // and whether the count is only the least number.
 };
 
 class TruncatedArchiveTest : public ExtractorFaultTest,
                              public ::testing::WithParamInterface<CutCase> {};
 
 // A download cut short loses the end of the file, and with it the central directory: the entries
-// whose data is whole are recovered from their local headers, the first one cut short is named
-// as lost, and no partial file is left.
-TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndNamesTheLost) {
-  ZipBuilder().AddFile("one.txt", std::string(5000, 'x')).AddFile("two.txt", "y").WriteTo(archive_);
+// whose data is whole are recovered from their local headers, the one cut short is counted as
+// lost (named when its name is still there), the count says that more may have followed, and no
+// partial file is left.
+TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndCountsTheLost) {
+  ZipBuilder()
+      .AddFile("one.txt", std::string(5000, 'x'))
+      .AddFile("two.txt", "y")
+      .Add({.name = "three.txt", .data = "z", .mtime = 0})  // Its local header has an extra field.
+      .WriteTo(archive_);
   std::int64_t cut = GetParam().cut;
   fs::resize_file(archive_,
                   cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
   EXPECT_TRUE(IsZipArchive(archive_));
   ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(Extracted(), GetParam().kept);
-  const std::string& lost = GetParam().lost;
-  EXPECT_EQ(report.SkippedFor(SkipReason::kArchiveDamaged), lost.empty() ? 0u : 1u);
-  if (lost.size() > 1) {
-    EXPECT_NE(DescribeSkipped(report).find(lost), std::string::npos);
+  ExtractionReport::Skipped lost{SkipReason::kArchiveDamaged, 0, {}};
+  for (const ExtractionReport::Skipped& s : report.skipped) {
+    if (s.reason == SkipReason::kArchiveDamaged) lost = s;
   }
+  EXPECT_EQ(lost.count, GetParam().lost) << DescribeSkipped(report);
+  EXPECT_EQ(lost.names, GetParam().names);
+  EXPECT_EQ(lost.moreMayBeLost, GetParam().moreMayBeLost);
 }
 
-// Cuts inside the first entry's data, inside the second local header, inside the end record and
-// inside the central directory.
-INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedArchiveTest,
-                         ::testing::Values(CutCase{3000, {}, "one.txt"},
-                                           CutCase{5040, {"one.txt"}, "-"},
-                                           CutCase{-10, {"one.txt", "two.txt"}, ""},
-                                           CutCase{-60, {"one.txt", "two.txt"}, ""}));
+// The local headers start at 0, 5037 and 5075 (the third one's name ends at 5114, its data starts
+// at 5123); the central directory follows at 5124.
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, TruncatedArchiveTest,
+    ::testing::Values(CutCase{3000, {}, 1, {"one.txt"}, true},  // In the first entry's data.
+                      CutCase{5037, {"one.txt"}, 0, {}, true},  // Right after an entry.
+                      CutCase{5040, {"one.txt"}, 0, {}, true},  // In a signature.
+                      CutCase{5050, {"one.txt"}, 1, {}, true},  // Before the second name.
+                      CutCase{5074, {"one.txt"}, 1, {"two.txt"}, true},
+                      CutCase{5118, {"one.txt", "two.txt"}, 1, {"three.txt"}, true},  // Extra.
+                      CutCase{5123, {"one.txt", "two.txt"}, 1, {"three.txt"}, true},
+                      CutCase{-10, {"one.txt", "three.txt", "two.txt"}, 0, {}, false},
+                      CutCase{-60, {"one.txt", "three.txt", "two.txt"}, 0, {}, false}));
 
 TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);

@@ -44,8 +44,11 @@ struct CentralDirectory {
   std::uint64_t directoryOffset = 0;  // Where the central directory starts in the file; where
                                       // the last recovered entry ends when there is none.
   std::uint64_t prefixLength = 0;     // Bytes before the archive proper (a self-extractor stub).
-  bool damaged = false;               // Entries were lost: the archive is cut short or broken.
-  std::string firstLostName;          // The raw name of the first entry lost, when it is known.
+  // The archive breaks off (cut short or broken) where more entries may have followed unseen.
+  bool damaged = false;
+  // The raw names of the entries known to be lost, in archive order; an empty one for an entry
+  // whose header was cut before its name.
+  std::vector<std::string> lostNames;
 
   /// The entry's name bytes: the Info-ZIP Unicode path when one applies, else the raw name.
   std::string_view NameOf(const CentralEntry& entry) const {

@@ -1,6 +1,9 @@
 #include "platform/posix/extractor/entry_layout.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/posix/extractor/entry_stream.h"
@@ -80,6 +83,21 @@ LayoutProblem CheckEachEntry(int fd, CentralDirectory& directory) {
   return LayoutProblem::kNone;
 }
 
+// The central directory lists every entry, so the entries it names that the local headers no
+// longer hold are the ones lost, and no others. Names are matched as the two headers spell them;
+// when the unmatched ones do not make up the difference, what the walk found stands.
+void NameTheLostFromTheListing(const CentralDirectory& listed, CentralDirectory& recovered) {
+  std::unordered_set<std::string_view> found;
+  for (const CentralEntry& entry : recovered.entries) found.insert(recovered.NameOf(entry));
+  std::vector<std::string> lost;
+  for (const CentralEntry& entry : listed.entries) {
+    if (!found.contains(listed.NameOf(entry))) lost.emplace_back(listed.NameOf(entry));
+  }
+  if (lost.size() + recovered.entries.size() != listed.entries.size()) return;
+  recovered.lostNames = std::move(lost);
+  recovered.damaged = false;
+}
+
 }  // namespace
 
 // A directory whose offsets point where no entry is (a writer that got them wrong, or bytes lost
@@ -92,6 +110,7 @@ LayoutProblem CheckEntryLayout(int fd, CentralDirectory& directory) {
   if (problem == LayoutProblem::kNone || EveryLocalHeaderIsThere(fd, directory)) return problem;
   CentralDirectory recovered = RecoverFromLocalHeaders(fd, FileSize(fd));
   if (recovered.entries.empty()) return problem;
+  NameTheLostFromTheListing(directory, recovered);
   directory = std::move(recovered);
   return CheckEachEntry(fd, directory);
 }

@@ -25,12 +25,17 @@ void ExtractionReport::Skip(SkipReason reason, const std::string& name) {
   if (!name.empty()) entry.names.push_back(PrintableName(name));
 }
 
+void ExtractionReport::MarkMoreMayBeLost(SkipReason reason) {
+  EntryFor(skipped, reason).moreMayBeLost = true;
+}
+
 void ExtractionReport::Merge(const ExtractionReport& part) {
   filesWritten += part.filesWritten;
   foldersCreated += part.foldersCreated;
   for (const Skipped& from : part.skipped) {
     Skipped& into = EntryFor(skipped, from.reason);
     into.count += from.count;
+    into.moreMayBeLost = into.moreMayBeLost || from.moreMayBeLost;
     into.names.insert(into.names.end(), from.names.begin(), from.names.end());
   }
 }

@@ -12,11 +12,10 @@ namespace zipdrop {
 
 /// Why an entry was not extracted.
 enum class SkipReason {
-  kLeavesFolder,  // Absolute, with a drive letter, or with a ".." component.
-  kEmptyName,     // Nothing left of the name once "." and empty components are dropped.
-  kUnusableName,  // A NUL or control character in the name, or a name too long to create.
-  kLink,          // Symlinks and hard links are never created.
-  kSpecialFile,   // Devices, FIFOs and sockets.
+  kLeavesFolder,    // Absolute, with a drive letter, or with a ".." component.
+  kEmptyName,       // Nothing left of the name once "." and empty components are dropped.
+  kUnusableName,    // A NUL or control character in the name, or a name too long to create.
+  kLink,            // Symlinks and hard links are never created.
   kEncrypted,       // Encrypted, and no password was given (cancelled, or no one to ask).
   kWrongPassword,   // Encrypted with a password other than the ones given.
   kUnreadableData,  // A bad CRC, a truncated archive or a compression method we cannot read.
@@ -50,6 +49,9 @@ struct ExtractionReport {
     SkipReason reason;
     std::uint64_t count = 0;
     std::vector<std::string> names;  // Every named entry, as printable UTF-8, in archive order.
+    // The count is only the least number: the archive broke off where more entries may have
+    // followed unseen (kArchiveDamaged).
+    bool moreMayBeLost = false;
   };
   std::uint64_t filesWritten = 0;
   std::uint64_t foldersCreated = 0;
@@ -58,6 +60,8 @@ struct ExtractionReport {
 
   /// Counts one skipped entry.
   void Skip(SkipReason reason, const std::string& name);
+  /// Tells that entries may have been left out for the reason beyond those counted.
+  void MarkMoreMayBeLost(SkipReason reason);
   /// Adds what another report (of a part of the same archive) skipped; the names stay in archive
   /// order as long as the parts are merged in the order of their entries.
   void Merge(const ExtractionReport& part);

@@ -51,6 +51,32 @@ std::optional<std::uint64_t> FindDataDescriptor(int fd, LocalHeader& header,
   return std::nullopt;
 }
 
+// The name in a local header cut short after its name (in its extra field); empty when the cut
+// came before.
+std::string NameBeforeCut(int fd, std::uint64_t offset) {
+  char h[kLocalHeaderSize];
+  if (!ReadFullyAt(fd, h, sizeof h, offset)) return "";
+  std::string name(ReadLe16(h + 26), '\0');
+  if (!ReadFullyAt(fd, name.data(), name.size(), offset + kLocalHeaderSize)) return "";
+  return name;
+}
+
+// The walk stopped at `at`, where no whole local header is. A central directory's first record
+// ends it cleanly; anything else (a local header cut short, the end of the file, bytes of no
+// header) means that the archive breaks off there. A local header's signature is one entry known
+// lost.
+void NoteWhereTheWalkStopped(int fd, std::uint64_t at, CentralDirectory& directory) {
+  char signature[4];
+  bool whole = ReadFullyAt(fd, signature, 4, at);
+  if (whole && std::memcmp(signature, "PK\1\2", 4) == 0) return;
+  // With nothing recovered, nothing shows that the file is a ZIP archive at all.
+  if (directory.entries.empty()) return;
+  directory.damaged = true;
+  if (whole && std::memcmp(signature, "PK\3\4", 4) == 0) {
+    directory.lostNames.push_back(NameBeforeCut(fd, at));
+  }
+}
+
 }  // namespace
 
 std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc) {
@@ -90,15 +116,10 @@ std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool wi
 CentralDirectory RecoverFromLocalHeaders(int fd, std::uint64_t fileSize) {
   CentralDirectory directory;
   std::uint64_t at = 0;
-  while (at < fileSize) {
+  for (;;) {
     std::optional<LocalHeader> header = ReadLocalHeader(fd, at, true);
     if (!header) {
-      // Valid entries followed by anything but the start of a central directory (cut short
-      // itself) or the end of the file: the walk lost what lies beyond.
-      char signature[4];
-      bool directoryStarts =
-          ReadFullyAt(fd, signature, 4, at) && std::memcmp(signature, "PK\1\2", 4) == 0;
-      directory.damaged = !directory.entries.empty() && !directoryStarts;
+      NoteWhereTheWalkStopped(fd, at, directory);
       break;
     }
     std::uint64_t next = header->dataOffset + header->compressedSize;
@@ -108,7 +129,7 @@ CentralDirectory RecoverFromLocalHeaders(int fd, std::uint64_t fileSize) {
     }
     if (header->dataOffset > fileSize || next > fileSize) {
       directory.damaged = true;
-      directory.firstLostName = header->name;
+      directory.lostNames.push_back(header->name);
       break;
     }
     CentralEntry entry;

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/posix/extractor/skip_summary.h"
 
 namespace zipdrop {
+
+const char kMoreMayBeLost[] = "壊れた位置より後は読めません";
 
 const char* DescribeReason(SkipReason reason) {
   switch (reason) {
@@ -18,8 +21,6 @@ const char* DescribeReason(SkipReason reason) {
       return "使えない文字を含む名前または長すぎる名前";
     case SkipReason::kLink:
       return "リンク (作成しません)";
-    case SkipReason::kSpecialFile:
-      return "デバイスなどの特殊ファイル";
     case SkipReason::kEncrypted:
       return "暗号化されたファイル (パスワードなし)";
     case SkipReason::kWrongPassword:
@@ -51,14 +52,13 @@ constexpr std::size_t kNamesPerLine = 5;
 
 std::string DescribeLine(const ExtractionReport::Skipped& skipped) {
   std::string line = "  " + std::string(DescribeReason(skipped.reason)) + ": " +
-                     std::to_string(skipped.count) + " 件";
+                     DescribeCount(skipped.count, skipped.moreMayBeLost);
   std::size_t shown = std::min(skipped.names.size(), kNamesPerLine);
-  if (shown > 0) {
-    line += " (";
-    for (size_t i = 0; i < shown; ++i) line += (i > 0 ? ", " : "") + skipped.names[i];
-    line += skipped.count > shown ? ", …)" : ")";
-  }
-  return line + "\n";
+  std::vector<std::string> parts(skipped.names.begin(), skipped.names.begin() + shown);
+  if (skipped.count > shown && shown > 0) parts.push_back("…");
+  if (skipped.moreMayBeLost) parts.push_back(kMoreMayBeLost);
+  for (size_t i = 0; i < parts.size(); ++i) line += (i > 0 ? ", " : " (") + parts[i];
+  return line + (parts.empty() ? "\n" : ")\n");
 }
 
 }  // namespace
@@ -73,6 +73,24 @@ std::string DescribeSize(std::uint64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
   return text;
+}
+
+std::string DescribeCount(std::uint64_t count, bool moreMayBeLost) {
+  if (!moreMayBeLost) return std::to_string(count) + " 件";
+  return count == 0 ? std::string("件数不明の項目") : std::to_string(count) + " 件以上";
+}
+
+// The part of an archive past its damage is left out however many entries it held, so a report
+// with nothing counted may still have something to say.
+std::string DescribeTotal(const ExtractionReport& report) {
+  std::uint64_t total = 0;
+  bool moreMayBeLost = false;
+  for (const ExtractionReport::Skipped& skipped : report.skipped) {
+    total += skipped.count;
+    moreMayBeLost = moreMayBeLost || skipped.moreMayBeLost;
+  }
+  if (total == 0 && !moreMayBeLost) return "";
+  return DescribeCount(total, moreMayBeLost);
 }
 
 std::string DescribeRefusalReason(const Refusal& refusal) {
@@ -92,10 +110,9 @@ std::string DescribeSkipped(const ExtractionReport& report) {
   if (report.refusal) {
     return "zipdrop: アーカイブを展開しませんでした: " + DescribeRefusalReason(*report.refusal) + "\n";
   }
-  std::uint64_t total = 0;
-  for (const ExtractionReport::Skipped& skipped : report.skipped) total += skipped.count;
-  if (total == 0) return "";
-  std::string text = "zipdrop: " + std::to_string(total) + " 件を展開しませんでした\n";
+  std::string total = DescribeTotal(report);
+  if (total.empty()) return "";
+  std::string text = "zipdrop: " + total + "を展開しませんでした\n";
   for (const ExtractionReport::Skipped& skipped : report.skipped) text += DescribeLine(skipped);
   return text;
 }

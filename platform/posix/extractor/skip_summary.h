@@ -12,6 +12,17 @@ namespace zipdrop {
 /// Why entries were skipped, in a few Japanese words.
 const char* DescribeReason(SkipReason reason);
 
+/// A number of entries, e.g. "3 件"; "3 件以上" when more may have been lost unseen, and
+/// "件数不明の項目" when only that is known.
+std::string DescribeCount(std::uint64_t count, bool moreMayBeLost);
+
+/// Everything the report left out, all reasons together, as DescribeCount words it; empty when
+/// nothing was left out.
+std::string DescribeTotal(const ExtractionReport& report);
+
+/// Said of entries lost with the damaged part of an archive, after any names.
+extern const char kMoreMayBeLost[];
+
 /// Why the whole archive was refused, in Japanese.
 std::string DescribeRefusalReason(const Refusal& refusal);
 

@@ -53,13 +53,14 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   return report;
 }
 
-// Entries lost with the damaged part of an archive are reported as one, named when the local
-// header of the first one could still be read: how many there were cannot be known.
+// Entries lost with the damaged part of an archive are counted one by one, named where their
+// names could be read; where the archive broke off, more may have followed, and the count says
+// it is only the least number.
 void ReportDamage(const CentralDirectory& directory, ExtractionReport& report) {
-  if (!directory.damaged) return;
-  std::string name =
-      directory.firstLostName.empty() ? std::string() : DecodeEntryName(directory.firstLostName);
-  report.Skip(SkipReason::kArchiveDamaged, name);
+  for (const std::string& name : directory.lostNames) {
+    report.Skip(SkipReason::kArchiveDamaged, DecodeEntryName(name));
+  }
+  if (directory.damaged) report.MarkMoreMayBeLost(SkipReason::kArchiveDamaged);
 }
 
 // Runs the extra workers on threads of their own and the first one on this thread. An exception
