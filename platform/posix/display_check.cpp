@@ -1,13 +1,10 @@
 #include "platform/posix/display_check.h"
 
-#include <X11/Xauth.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <wayland-client-core.h>
-#include <xcb/xcb.h>
 
 #include <cerrno>
 #include <charconv>
@@ -20,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/posix/display_libraries.h"
 #include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
@@ -112,7 +110,7 @@ class SocketDeadline {
 };
 
 struct XauthDisposal {
-  void operator()(Xauth* auth) const { XauDisposeAuth(auth); }
+  void operator()(Xauth* auth) const { LoadXLibraries()->disposeAuth(auth); }
 };
 using XauthEntry = std::unique_ptr<Xauth, XauthDisposal>;
 
@@ -154,47 +152,51 @@ std::optional<AuthorityAddress> AuthorityAddressOf(int fd) {
 // The session's cookie for the display: the MIT-MAGIC-COOKIE-1 entry that libXau finds in
 // XAUTHORITY (else ~/.Xauthority). Nothing when there is none, and the server may still accept
 // us by other means (xhost).
-XauthEntry FindCookie(int fd, int displayNumber) {
+XauthEntry FindCookie(const XLibraries& x, int fd, int displayNumber) {
   std::optional<AuthorityAddress> peer = AuthorityAddressOf(fd);
   if (!peer) return nullptr;
   std::string number = std::to_string(displayNumber);
   char name[] = "MIT-MAGIC-COOKIE-1";
   char* names[] = {name};
   int lengths[] = {static_cast<int>(sizeof name - 1)};
-  return XauthEntry(XauGetBestAuthByAddr(
+  return XauthEntry(x.getBestAuthByAddr(
       peer->family, static_cast<unsigned short>(peer->address.size()), peer->address.data(),
       static_cast<unsigned short>(number.size()), number.data(), 1, names, lengths));
 }
 
 struct XcbDisconnection {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+  void operator()(xcb_connection_t* connection) const { LoadXLibraries()->disconnect(connection); }
 };
 
 // Whether the X server at the other end of the socket accepts us: the connection setup, made
 // with the session's cookie, must be answered with success in time.
 bool XServerAccepts(UniqueFd socket, int displayNumber) {
-  XauthEntry cookie = FindCookie(socket.Get(), displayNumber);
+  const XLibraries* x = LoadXLibraries();
+  if (x == nullptr) return false;
+  XauthEntry cookie = FindCookie(*x, socket.Get(), displayNumber);
   xcb_auth_info_t auth{};
   if (cookie) {
     auth = {cookie->name_length, cookie->name, cookie->data_length, cookie->data};
   }
   SocketDeadline deadline(socket.Get());
   std::unique_ptr<xcb_connection_t, XcbDisconnection> connection(
-      xcb_connect_to_fd(socket.Release(), cookie ? &auth : nullptr));
-  return xcb_connection_has_error(connection.get()) == 0;
+      x->connectToFd(socket.Release(), cookie ? &auth : nullptr));
+  return x->connectionHasError(connection.get()) == 0;
 }
 
 struct WaylandDisconnection {
-  void operator()(wl_display* display) const { wl_display_disconnect(display); }
+  void operator()(wl_display* display) const { LoadWaylandLibrary()->disconnect(display); }
 };
 
 // Whether the compositor at the other end of the socket answers a round trip in time: a sync
 // request, which every compositor must answer with its done event.
 bool CompositorAnswers(UniqueFd socket) {
+  const WaylandLibrary* wayland = LoadWaylandLibrary();
+  if (wayland == nullptr) return false;
   SocketDeadline deadline(socket.Get());
   std::unique_ptr<wl_display, WaylandDisconnection> display(
-      wl_display_connect_to_fd(socket.Release()));
-  return display && wl_display_roundtrip(display.get()) >= 0;
+      wayland->connectToFd(socket.Release()));
+  return display && wayland->roundtrip(display.get()) >= 0;
 }
 
 std::string Environment(const char* name) {

@@ -12,10 +12,12 @@ add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
 target_include_directories(zipdrop_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zipdrop_platform PUBLIC zipdrop_extractor)
 # The display check makes the X connection setup with libxcb and the session's cookie from libXau,
-# and a Wayland round trip with libwayland-client.
+# and a Wayland round trip with libwayland-client, all loaded at run time (display_libraries.cpp):
+# only their headers are needed here.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(zipdrop_display REQUIRED IMPORTED_TARGET xcb xau wayland-client)
-target_link_libraries(zipdrop_platform PRIVATE PkgConfig::zipdrop_display)
+pkg_check_modules(zipdrop_display REQUIRED xcb xau wayland-client)
+target_include_directories(zipdrop_platform PRIVATE ${zipdrop_display_INCLUDE_DIRS})
+target_link_libraries(zipdrop_platform PRIVATE ${CMAKE_DL_LIBS})
 
 add_executable(zipdrop app/main_posix.cpp)
 target_link_libraries(zipdrop PRIVATE zipdrop_core zipdrop_platform)
