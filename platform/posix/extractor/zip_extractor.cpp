@@ -194,7 +194,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
                           PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
-                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress,
+                          tuning.readAheadSize, workers, Cores(), tuning.progress,
                           tuning.passwords ? &passwords : nullptr);
   std::vector<std::vector<FolderFinish>> folders(workers);
   {
