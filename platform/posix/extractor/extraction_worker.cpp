@@ -11,6 +11,7 @@
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
 
@@ -68,22 +69,29 @@ class StoppableData : public EntryData {
 // do: from the start when this is the only worker, or from the moment the other workers have run
 // out of entries (an archive of one large file and its folder gets two workers, and one of them
 // ends at once). Until then the decoder runs on this thread, between the writes. The source is
-// read only by this thread until the second one starts, and only by that one afterwards.
+// read only by this thread until the second one starts, and only by that one afterwards. The
+// CRC-32 is taken here, on the writer's side: the decoder alone is the longer half of the work.
 class OverlappedData : public EntryData {
  public:
-  OverlappedData(EntryData& source, const SharedExtraction& shared, std::size_t blockSize,
+  OverlappedData(EntryStream& source, const SharedExtraction& shared, std::size_t blockSize,
                  bool large)
-      : source_(source), shared_(shared), blockSize_(blockSize), large_(large) {}
+      : source_(source), shared_(shared), blockSize_(blockSize), large_(large) {
+    source_.LeaveCrcToReader();
+  }
   std::ptrdiff_t Read(char* buffer, std::size_t size) override {
     if (!ahead_ && large_ && shared_.CoreSpare()) ahead_.emplace(source_, blockSize_);
-    return ahead_ ? ahead_->Read(buffer, size) : source_.Read(buffer, size);
+    std::ptrdiff_t count = ahead_ ? ahead_->Read(buffer, size) : source_.Read(buffer, size);
+    if (count > 0) crc_ = ZipCrc32(std::string_view(buffer, static_cast<std::size_t>(count)), crc_);
+    if (count == 0 && !source_.CrcMatches(crc_)) return -1;
+    return count;
   }
 
  private:
-  EntryData& source_;
+  EntryStream& source_;
   const SharedExtraction& shared_;
   std::size_t blockSize_;
   bool large_;
+  std::uint32_t crc_ = 0;
   std::optional<ReadAhead> ahead_;
 };
 
