@@ -65,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // spare for it.
                       Tuning{"OneWorkerReadingAhead",
                              {.workers = 1, .inMemoryLimit = 0, .readAheadSize = 0}},
+                      // A large entry starts decoding ahead as soon as the other worker ends,
+                      // which may fall in the middle of the entry.
+                      Tuning{"TwoWorkersReadingAheadOnceOneEnds",
+                             {.workers = 2, .inMemoryLimit = 0, .readAheadSize = 0}},
                       Tuning{"Chosen", {}}),
     [](const auto& info) { return info.param.label; });
 

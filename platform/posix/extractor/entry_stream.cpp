@@ -85,7 +85,7 @@ std::ptrdiff_t EntryStream::Finish() {
   // Without a CRC (AE-2 encryption) nothing could confirm a size that differs.
   bool sizeMatches = crcKnown_ ? SizeMatches(produced_, entry_.uncompressedSize)
                                : produced_ == entry_.uncompressedSize;
-  failed_ = !sizeMatches || (crcKnown_ && crc_ != entry_.crc);
+  failed_ = !sizeMatches || (!crcLeft_ && !CrcMatches(crc_));
   if (!failed_ && decryption_) {
     source_.Drain();
     failed_ = !decryption_->Authenticates(trailer_);
@@ -104,7 +104,7 @@ std::ptrdiff_t EntryStream::Read(char* buffer, std::size_t size) {
   for (int idle = 0; idle < kMostIdleSteps;) {
     DecodeStep step = decoder_.Decode(source_, std::span<char>(buffer, size));
     if (step.produced > 0) {
-      if (crcKnown_) crc_ = ZipCrc32(std::string_view(buffer, step.produced), crc_);
+      if (crcKnown_ && !crcLeft_) crc_ = ZipCrc32(std::string_view(buffer, step.produced), crc_);
       produced_ += step.produced;
     }
     if (step.status == DecodeStep::kDamaged) {

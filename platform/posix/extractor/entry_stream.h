@@ -100,6 +100,13 @@ class EntryStream final : public EntryData {
 
   std::ptrdiff_t Read(char* buffer, std::size_t size) override;
 
+  /// Leaves the CRC-32 to the reader of the content, who may run on another thread than the
+  /// decoder: Read then ends (0) without it, and the reader must hold the CRC of all it read
+  /// against CrcMatches before it publishes anything.
+  void LeaveCrcToReader() { crcLeft_ = true; }
+  /// Whether crc, of all the content, is the declared one (or none is known).
+  bool CrcMatches(std::uint32_t crc) const { return !crcKnown_ || crc == entry_.crc; }
+
   /// Whether the decoder wanted more bytes than the entry's range holds.
   bool RanOutOfInput() const { return ranOut_; }
   /// Where in the file the bytes the decoder consumed end.
@@ -120,6 +127,7 @@ class EntryStream final : public EntryData {
   EntryDecryption* decryption_ = nullptr;
   std::vector<unsigned char> trailer_;
   bool crcKnown_ = true;
+  bool crcLeft_ = false;
 };
 
 }  // namespace zipdrop

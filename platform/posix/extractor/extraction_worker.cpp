@@ -11,6 +11,7 @@
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
 
@@ -64,6 +65,36 @@ class StoppableData : public EntryData {
   bool cut_ = false;
 };
 
+// A large entry's data, decoded a block ahead on a second thread once a core has nothing else to
+// do: from the start when this is the only worker, or from the moment the other workers have run
+// out of entries (an archive of one large file and its folder gets two workers, and one of them
+// ends at once). Until then the decoder runs on this thread, between the writes. The source is
+// read only by this thread until the second one starts, and only by that one afterwards. The
+// CRC-32 is taken here, on the writer's side: the decoder alone is the longer half of the work.
+class OverlappedData : public EntryData {
+ public:
+  OverlappedData(EntryStream& source, const SharedExtraction& shared, std::size_t blockSize,
+                 bool large)
+      : source_(source), shared_(shared), blockSize_(blockSize), large_(large) {
+    source_.LeaveCrcToReader();
+  }
+  std::ptrdiff_t Read(char* buffer, std::size_t size) override {
+    if (!ahead_ && large_ && shared_.CoreSpare()) ahead_.emplace(source_, blockSize_);
+    std::ptrdiff_t count = ahead_ ? ahead_->Read(buffer, size) : source_.Read(buffer, size);
+    if (count > 0) crc_ = ZipCrc32(std::string_view(buffer, static_cast<std::size_t>(count)), crc_);
+    if (count == 0 && !source_.CrcMatches(crc_)) return -1;
+    return count;
+  }
+
+ private:
+  EntryStream& source_;
+  const SharedExtraction& shared_;
+  std::size_t blockSize_;
+  bool large_;
+  std::uint32_t crc_ = 0;
+  std::optional<ReadAhead> ahead_;
+};
+
 class Worker {
  public:
   Worker(SharedExtraction& shared, std::vector<FolderFinish>& folders)
@@ -75,6 +106,7 @@ class Worker {
 
   void Run() {
     while (std::optional<std::size_t> claimed = shared_.queue.Claim()) ExtractRange(*claimed);
+    shared_.WorkerDone();
   }
 
  private:
@@ -199,13 +231,13 @@ std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry, const E
 }
 
 // Large entries are decoded (and decrypted) a block ahead on a second thread while the last
-// block is written, when a core is spare. An entry cut short by a full disk elsewhere is counted
+// block is written, once a core is spare. An entry cut short by a full disk elsewhere is counted
 // with the entries not attempted after it.
 std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const EntryPath& path,
                                               EntryStream& stream) {
-  std::optional<ReadAhead> ahead;
-  if (entry.uncompressedSize >= shared_.readAheadSize) ahead.emplace(stream, buffer_.size());
-  StoppableData data(ahead ? static_cast<EntryData&>(*ahead) : stream, shared_);
+  OverlappedData overlapped(stream, shared_, buffer_.size(),
+                            entry.uncompressedSize >= shared_.readAheadSize);
+  StoppableData data(overlapped, shared_);
   std::optional<SkipReason> reason =
       WriteFileEntry(folders_, path, FileAttributes(entry), data, buffer_);
   bool diskFull = shared_.queue.Reason() == StopReason::kDiskFull;
@@ -247,6 +279,7 @@ std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
 SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
                                    int destinationFd, std::vector<EntryRange> ranges,
                                    std::uint64_t inMemoryLimit, std::uint64_t readAheadSize,
+                                   std::size_t workers, std::size_t cores,
                                    ExtractionProgress* progress, PasswordKeeper* passwords,
                                    std::vector<bool> replace)
     : archiveFd(archiveFd),
@@ -260,7 +293,9 @@ SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& direct
       progress(progress),
       passwords(passwords),
       origin(DownloadOrigin::Read(archiveFd)),
-      replace(std::move(replace)) {
+      replace(std::move(replace)),
+      cores_(cores),
+      working_(workers) {
   for (std::size_t k = 0; k < this->ranges.size(); ++k) {
     outcomes[k].notAttemptedFrom = this->ranges[k].begin;
   }

@@ -3,6 +3,7 @@
 // decoders and buffers of its own.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,8 +33,15 @@ class SharedExtraction {
  public:
   SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
                    std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
-                   std::uint64_t readAheadSize, ExtractionProgress* progress,
-                   PasswordKeeper* passwords, std::vector<bool> replace);
+                   std::uint64_t readAheadSize, std::size_t workers, std::size_t cores,
+                   ExtractionProgress* progress, PasswordKeeper* passwords,
+                   std::vector<bool> replace);
+
+  /// Whether a core has nothing to do: fewer workers are still at work than there are cores.
+  /// A worker that has not started yet counts as at work, so this turns true only as workers end.
+  bool CoreSpare() const { return working_.load(std::memory_order_relaxed) < cores_; }
+  /// Called once by each worker when it has no range left to take.
+  void WorkerDone() { working_.fetch_sub(1, std::memory_order_relaxed); }
 
   const int archiveFd;
   const CentralDirectory& directory;
@@ -42,13 +50,17 @@ class SharedExtraction {
   std::vector<RangeOutcome> outcomes;  // One per range.
   RangeQueue queue;
   const std::uint64_t inMemoryLimit;
-  const std::uint64_t readAheadSize;  // Streamed entries this large take a second thread.
+  const std::uint64_t readAheadSize;  // Streamed entries this large may take a spare core.
   MadeFolders madeFolders;
   ExtractionProgress* progress;  // May be null.
   PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
   const DownloadOrigin origin;   // Read once from the archive, marked on every file written.
   const std::vector<bool> replace;  // Per entry: whether it may replace a regular file; empty
                                     // when none may.
+
+ private:
+  const std::size_t cores_;
+  std::atomic<std::size_t> working_;
 };
 
 /// Extracts the ranges it claims from the queue, in order, until none is left or the queue stops.

@@ -198,7 +198,7 @@ ExtractionReport ExtractZipArchive(const std::string& archivePath,
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
                           PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
-                          workers < Cores() ? tuning.readAheadSize : UINT64_MAX, tuning.progress,
+                          tuning.readAheadSize, workers, Cores(), tuning.progress,
                           tuning.passwords ? &passwords : nullptr, std::move(clashes.replace));
   std::vector<std::vector<FolderFinish>> folders(workers);
   RunWorkers(shared, folders);

@@ -26,10 +26,10 @@ struct ExtractionTuning {
                                                    // other methods are streamed. Each worker
                                                    // holds at most this much plus the compressed
                                                    // bytes, so memory stays bounded.
-  std::uint64_t readAheadSize = 32 * 1024 * 1024;  // When fewer workers than cores run, streamed
-                                                   // entries this large are decoded a block
-                                                   // ahead on a second thread; for smaller ones
-                                                   // the thread costs more than it saves.
+  std::uint64_t readAheadSize = 32 * 1024 * 1024;  // When fewer workers than cores are at work,
+                                                   // streamed entries this large are decoded a
+                                                   // block ahead on a second thread; for smaller
+                                                   // ones the thread costs more than it saves.
   ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
                                            // the user's Cancel to the workers.
   PasswordSource* passwords = nullptr;  // Asked for the passwords of encrypted entries; without
