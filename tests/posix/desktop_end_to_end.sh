@@ -197,7 +197,7 @@ check "report run extracts the rest" [ "$(cat "$work/app/report/new.txt")" = new
 # on to open the folder. The small files come first and a large entry last, so that Cancel
 # always finds the run at work however fast the machine is, and must not wait for that entry to
 # be written out: it is dropped.
-make_zip "$work/many.zip" "3000*200" "many/zeros.bin+2"
+make_zip "$work/many.zip" "3000*200" "many/zeros.bin+4"
 rm -f "$work/opened"
 start "$work/many.zip"
 id=$(window 展開しています) || true

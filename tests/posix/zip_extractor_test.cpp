@@ -162,6 +162,7 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
     WriteFile(out_ / name, "mine");
   }
   WriteFile(outside_ / "target.txt", "outside");
+  outsideNames_.insert(outsideNames_.begin(), "target.txt");
   fs::create_symlink(outside_ / "target.txt", out_ / "link.txt");
   fs::create_directory(out_ / "folder.txt");
   struct stat program;
