@@ -10,9 +10,6 @@
 
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/clash_question.h"
-#include "platform/posix/extractor/entry_names.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/zip_extractor.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/message_box.h"
@@ -21,6 +18,9 @@
 #include "platform/posix/progress_display.h"
 #include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/printable_name.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 

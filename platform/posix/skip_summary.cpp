@@ -4,7 +4,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
 

@@ -7,9 +7,10 @@
 #include <sstream>
 
 #include "platform/platform_services.h"
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {

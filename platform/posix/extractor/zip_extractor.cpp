@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/zip_extractor.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,11 +20,11 @@
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
-#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_worker.h"
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/extractor/clashes.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/extraction_report.h"
-#include "platform/posix/extractor/passwords.h"
+#include "zipdrop/extractor/clashes.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extraction_report.h"
+#include "zipdrop/extractor/password_source.h"
 
 namespace zipdrop {
 
