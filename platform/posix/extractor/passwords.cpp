@@ -8,7 +8,6 @@ namespace zipdrop {
 
 namespace {
 
-constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 constexpr int kMostAttempts = 3;
 // ZipCrypto's check byte lets one wrong password in 256 through. For an entry this small, a
 // password that passes is tried on the whole entry, so that a wrong one is told at once, before
@@ -83,7 +82,7 @@ std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& ent
   if ((entry.flags & kFlagStrongEncryption) != 0) return std::nullopt;
   EncryptedEntry encrypted;
   encrypted.content = entry;
-  encrypted.content.flags &= static_cast<std::uint16_t>(~1u);
+  encrypted.content.flags &= static_cast<std::uint16_t>(~kFlagEncrypted);
   if (entry.method == kMethodAes) {
     std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, true);
     if (!local) return std::nullopt;
