@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/in_memory_decoder.h"
 #include "platform/posix/extractor/isal_library.h"

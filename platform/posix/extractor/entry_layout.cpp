@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"

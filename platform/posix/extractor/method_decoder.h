@@ -1,12 +1,9 @@
-// What a decoder of one compression method does, and the set of them one worker keeps.
+// What a decoder of one compression method does.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
-#include <utility>
-#include <vector>
 
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/raw_source.h"
@@ -29,21 +26,6 @@ class MethodDecoder {
   /// Decodes what it can of source.Available() into output, consuming what it used. kNeedInput
   /// asks for more input than is available before it can go on.
   virtual DecodeStep Decode(RawSource& source, std::span<char> output) = 0;
-};
-
-/// The decoders of one worker, one per method, made when first needed.
-class DecoderSet {
- public:
-  DecoderSet();
-  DecoderSet(const DecoderSet&) = delete;
-  DecoderSet& operator=(const DecoderSet&) = delete;
-  ~DecoderSet();
-
-  /// The decoder for the method, or nullptr when no decoder knows it.
-  MethodDecoder* For(std::uint16_t method);
-
- private:
-  std::vector<std::pair<std::uint16_t, std::unique_ptr<MethodDecoder>>> decoders_;
 };
 
 }  // namespace zipdrop

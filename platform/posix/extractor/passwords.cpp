@@ -1,5 +1,6 @@
 #include "platform/posix/extractor/passwords.h"
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"

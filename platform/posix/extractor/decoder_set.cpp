@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/method_decoder.h"
+#include "platform/posix/extractor/decoder_set.h"
 
 #include "platform/posix/extractor/method_decoders.h"
 
