@@ -51,7 +51,7 @@ std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc) {
   return libdeflate_crc32(crc, bytes.data(), bytes.size());
 }
 
-std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool withName) {
+std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, LocalHeaderParts parts) {
   char h[kLocalHeaderSize];
   if (!ReadFullyAt(fd, h, sizeof h, offset) || std::memcmp(h, "PK\3\4", 4) != 0) {
     return std::nullopt;
@@ -66,7 +66,7 @@ std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool wi
   std::size_t nameLength = ReadLe16(h + 26);
   std::size_t extraLength = ReadLe16(h + 28);
   header.dataOffset = offset + kLocalHeaderSize + nameLength + extraLength;
-  if (withName) {
+  if (parts == LocalHeaderParts::kWithNameAndExtra) {
     std::string bytes(nameLength + extraLength, '\0');
     if (!ReadFullyAt(fd, bytes.data(), bytes.size(), offset + kLocalHeaderSize)) {
       return std::nullopt;
@@ -85,7 +85,8 @@ CentralDirectory RecoverFromLocalHeaders(int fd, std::uint64_t fileSize) {
   CentralDirectory directory;
   std::uint64_t at = 0;
   while (at < fileSize) {
-    std::optional<LocalHeader> header = ReadLocalHeader(fd, at, true);
+    std::optional<LocalHeader> header =
+        ReadLocalHeader(fd, at, LocalHeaderParts::kWithNameAndExtra);
     if (!header) {
       // Valid entries followed by anything but the start of a central directory (cut short
       // itself) or the end of the file: the walk lost what lies beyond.

@@ -65,7 +65,8 @@ Fit Try(int fd, const EncryptedEntry& entry, const Secret& password) {
 // The DOS time of the entry's local header. The central directory's time may have given way to
 // the Unix time of an extended timestamp, and the check byte is taken from the DOS time only.
 std::optional<std::uint8_t> LocalTimeCheckByte(int fd, const CentralEntry& entry) {
-  std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, false);
+  std::optional<LocalHeader> local =
+      ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kFixedFields);
   if (!local) return std::nullopt;
   return static_cast<std::uint8_t>((local->modified >> 8) & 0xFF);
 }
@@ -85,7 +86,8 @@ std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& ent
   encrypted.content = entry;
   encrypted.content.flags &= static_cast<std::uint16_t>(~kFlagEncrypted);
   if (entry.method == kMethodAes) {
-    std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, true);
+    std::optional<LocalHeader> local =
+        ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kWithNameAndExtra);
     if (!local) return std::nullopt;
     encrypted.scheme.aes = FindAesField(
         {reinterpret_cast<const unsigned char*>(local->extra.data()), local->extra.size()});

@@ -55,7 +55,11 @@ struct LocalHeader {
   std::string extra;  // as are the extra fields.
 };
 
+/// How much of a local header to read: its fixed fields only, which say where the data starts, or
+/// its name and extra fields as well.
+enum class LocalHeaderParts { kFixedFields, kWithNameAndExtra };
+
 /// Reads the local header at offset; nothing when no complete one is there.
-std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool withName);
+std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, LocalHeaderParts parts);
 
 }  // namespace zipdrop
