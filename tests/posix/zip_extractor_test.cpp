@@ -163,6 +163,7 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
     WriteFile(out_ / name, "mine");
   }
   WriteFile(outside_ / "target.txt", "outside");
+  outsideNames_ = {"target.txt", "x"};
   fs::create_symlink(outside_ / "target.txt", out_ / "link.txt");
   fs::create_directory(out_ / "folder.txt");
   struct stat program;
