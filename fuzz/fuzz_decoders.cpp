@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_invariant.h"
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/inflater.h"
 #include "platform/posix/extractor/zip_records.h"

@@ -15,7 +15,8 @@
 #include "fuzz/fuzz_invariant.h"
 #include "fuzz/fuzz_sandbox.h"
 #include "platform/platform_services.h"
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/extractor/clashes.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/clashes.h"
 
 namespace zipdrop {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/extractor/secret.h"
+#include "zipdrop/extractor/secret.h"
 
 namespace zipdrop {
 

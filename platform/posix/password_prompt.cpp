@@ -11,8 +11,8 @@
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
-#include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/interrupts.h"
+#include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
 

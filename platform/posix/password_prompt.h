@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/extractor/passwords.h"
-#include "platform/posix/extractor/secret.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/password_source.h"
+#include "zipdrop/extractor/secret.h"
 
 namespace zipdrop {
 

@@ -9,6 +9,16 @@ file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cp
 list(REMOVE_ITEM zipdrop_posix_sources ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp
      ${CMAKE_CURRENT_LIST_DIR}/older_c_library.cpp)
 add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
+# The platform includes only the extractor's face, include/zipdrop/extractor: the headers beside
+# the extractor's sources are its own, and a platform file that reached for one would tie the two
+# together again.
+file(GLOB zipdrop_posix_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.h)
+foreach(file IN LISTS zipdrop_posix_sources zipdrop_posix_headers)
+  file(STRINGS ${file} private_includes REGEX "^#include \"platform/posix/extractor/")
+  if(private_includes)
+    message(FATAL_ERROR "${file} includes a private header of the extractor: ${private_includes}")
+  endif()
+endforeach()
 target_include_directories(zipdrop_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zipdrop_platform PUBLIC zipdrop_extractor)
 # The display check makes the X connection setup with libxcb and the session's cookie from libXau,

@@ -3,8 +3,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
-#include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/interrupts.h"
+#include "platform/posix/time_zone.h"
 
 namespace zipdrop {
 

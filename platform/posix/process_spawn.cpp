@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/extractor/time_zone.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/posix_error.h"
+#include "platform/posix/time_zone.h"
 
 extern char** environ;
 

@@ -15,8 +15,8 @@
 #include "platform/posix/display_check.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
-#include "platform/posix/extractor/entry_names.h"
-#include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/skip_summary.h"
+#include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
 

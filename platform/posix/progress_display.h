@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/progress_text.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
 

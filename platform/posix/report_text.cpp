@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/posix/dialog_programs.h"
-#include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
 

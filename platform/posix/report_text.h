@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/posix/extractor/extraction_report.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 namespace zipdrop {
 

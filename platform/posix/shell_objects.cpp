@@ -10,9 +10,6 @@
 
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/clash_question.h"
-#include "platform/posix/extractor/entry_names.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/zip_extractor.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/message_box.h"
@@ -21,6 +18,9 @@
 #include "platform/posix/progress_display.h"
 #include "platform/posix/skip_report_dialog.h"
 #include "platform/posix/text_encoding.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/printable_name.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 
@@ -62,9 +62,11 @@ bool IsMember(std::u16string_view member, std::u16string_view name) {
 }
 
 // A folder as the shell sees it: a real directory, or a ZIP archive shown as a folder.
+// An archive is opened and read once, by Namespace, and its folder, its items and CopyHere share
+// that reading.
 struct FolderSource {
-  std::string path;  // Absolute, links resolved.
-  bool isArchive;
+  std::string path;                           // Absolute, links resolved.
+  std::shared_ptr<const ZipArchive> archive;  // Null for a directory.
 };
 
 // Whether every entry came out, some did not, or the archive was refused.
@@ -91,7 +93,7 @@ std::vector<FileIdentity> ProgramFiles() {
 
 // Why a copy failed outright, in the user's words where the cause is known.
 std::string DescribeCopyFailure(const FolderSource& archive, const std::exception& error) {
-  if (!archive.isArchive) return "ZIP ファイルではなくフォルダです";
+  if (!archive.archive) return "ZIP ファイルではなくフォルダです";
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "メモリが足りません";
   if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
     return std::string("スレッドかメモリが足りません: ") + error.what();
@@ -183,8 +185,8 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
 ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::string& archiveName,
                                       ExtractionProgress& progress,
                                       UserPasswordPrompt& passwords) const {
-  if (source_.isArchive) throw PlatformError("cannot copy into a ZIP archive");
-  if (!archive.isArchive) {
+  if (source_.archive) throw PlatformError("cannot copy into a ZIP archive");
+  if (!archive.archive) {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
   InterruptsDeferred deferred;
@@ -197,7 +199,7 @@ ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::st
   tuning.neverReplaced = ProgramFiles();
   // The destination has just received the archive's files, so no dialog program is run from it.
   ProgressDisplay display(progress, {archiveName, source_.path});
-  ExtractionReport report = ExtractZipArchive(archive.path, source_.path, tuning);
+  ExtractionReport report = ExtractZipArchive(*archive.archive, source_.path, tuning);
   // An interrupted run says nothing more: the display only clears its line as it goes.
   if (!Interrupted()) display.Finish(report.filesWritten);
   return report;
@@ -224,8 +226,10 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
   if (!resolved) return std::nullopt;
   struct stat info;
   if (stat(resolved->c_str(), &info) != 0) return std::nullopt;
-  if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, false};
-  if (IsZipArchive(*resolved)) return FolderSource{*resolved, true};
+  if (S_ISDIR(info.st_mode)) return FolderSource{*resolved, nullptr};
+  if (std::optional<ZipArchive> archive = OpenZipArchive(*resolved)) {
+    return FolderSource{*resolved, std::make_shared<const ZipArchive>(std::move(*archive))};
+  }
   if (S_ISREG(info.st_mode)) ReportUnreadableArchive(*resolved);
   return std::nullopt;
 }

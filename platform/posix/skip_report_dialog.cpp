@@ -1,9 +1,9 @@
 #include "platform/posix/skip_report_dialog.h"
 
 #include "platform/platform_services.h"
-#include "platform/posix/extractor/skip_summary.h"
 #include "platform/posix/message_box.h"
 #include "platform/posix/report_text.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
 

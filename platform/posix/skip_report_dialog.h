@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/posix/extractor/extraction_report.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 namespace zipdrop {
 

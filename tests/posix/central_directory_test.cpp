@@ -9,6 +9,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/entry_layout.h"
+#include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
@@ -167,6 +168,22 @@ INSTANTIATE_TEST_SUITE_P(
         ToleranceCase{"OffsetPointsAtNoHeader", PointSecondEntryIntoTheFirst},
         ToleranceCase{"CentralStoredSizesPastTheNextHeader", OverstateFirstSizes}),
     [](const auto& info) { return info.param.label; });
+
+// Every reader of extra fields goes through one walker: a field whose length runs past the end is
+// cut there, so the fields before it and what there is of it are still read.
+TEST(ExtraFieldReaderTest, CutsAFieldThatRunsPastTheEnd) {
+  std::string fields("\1\0\2\0abUT\11\0xyz", 13);  // Zip64 of 2 bytes; a timestamp claiming 9.
+  ExtraFieldReader reader(fields);
+  std::optional<ExtraField> first = reader.Next(), second = reader.Next();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->tag, kExtraZip64);
+  EXPECT_EQ(first->data, "ab");
+  EXPECT_EQ(second->tag, kExtraTimestamp);
+  EXPECT_EQ(second->data, "xyz");
+  EXPECT_FALSE(reader.Next());
+  EXPECT_EQ(ExtraFieldReader::Find(fields, kExtraTimestamp), "xyz");
+  EXPECT_FALSE(ExtraFieldReader::Find(fields.substr(0, 3), kExtraZip64));
+}
 
 TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
   for (const std::string& bytes : {std::string(), std::string("PK\5\6"), std::string(5000, 'z'),

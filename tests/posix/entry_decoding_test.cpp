@@ -9,8 +9,9 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/extractor/deflate_decoder.h"
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/in_memory_decoder.h"
 #include "platform/posix/extractor/isal_library.h"
 #include "platform/posix/extractor/zip_records.h"
 #include "platform/posix/unique_fd.h"

@@ -7,10 +7,11 @@
 #include <optional>
 
 #include "platform/posix/extractor/beneath.h"
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/posix/extractor/beneath.h"
-#include "platform/posix/extractor/zip_extractor.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop::testing {
 

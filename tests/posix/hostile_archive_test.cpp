@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {

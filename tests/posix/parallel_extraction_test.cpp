@@ -8,10 +8,11 @@
 #include <set>
 #include <sstream>
 
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {

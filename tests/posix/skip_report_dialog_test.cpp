@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/extractor/skip_summary.h"
 #include "platform/posix/report_text.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {

@@ -11,8 +11,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/scratch_folder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {

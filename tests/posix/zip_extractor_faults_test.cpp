@@ -7,9 +7,10 @@
 #include <sstream>
 
 #include "platform/platform_services.h"
-#include "platform/posix/extractor/zip_extractor.h"
+#include "platform/posix/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {
@@ -185,7 +186,7 @@ TEST_P(TruncatedArchiveTest, KeepsTheWholeEntriesAndCountsTheLost) {
   std::int64_t cut = GetParam().cut;
   fs::resize_file(archive_,
                   cut >= 0 ? cut : static_cast<std::int64_t>(fs::file_size(archive_)) + cut);
-  EXPECT_TRUE(IsZipArchive(archive_));
+  EXPECT_TRUE(OpenZipArchive(archive_).has_value());
   ExtractionReport report = ExtractZipArchive(archive_, out_);
   EXPECT_EQ(Extracted(), GetParam().kept);
   ExtractionReport::Skipped lost{SkipReason::kArchiveDamaged, 0, {}};
@@ -219,16 +220,30 @@ TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   EXPECT_THROW(ExtractZipArchive(archive_, out_), PlatformError);
 }
 
-TEST_F(ExtractorFaultTest, IsZipArchiveKnowsArchivesFromEverythingElse) {
+TEST_F(ExtractorFaultTest, OpensArchivesAndNothingElse) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
-  EXPECT_TRUE(IsZipArchive(archive_));
+  EXPECT_TRUE(OpenZipArchive(archive_).has_value());
   ZipBuilder().WriteTo(archive_);
-  EXPECT_TRUE(IsZipArchive(archive_));
+  EXPECT_TRUE(OpenZipArchive(archive_).has_value());
   EXPECT_TRUE(ExtractZipArchive(archive_, out_).skipped.empty());
   ZipBuilder::WriteBytes(archive_, "PK\x03\x04 but nothing more");
-  EXPECT_FALSE(IsZipArchive(archive_));
-  EXPECT_FALSE(IsZipArchive(out_));
-  EXPECT_FALSE(IsZipArchive((root_ / "missing.zip").string()));
+  EXPECT_FALSE(OpenZipArchive(archive_).has_value());
+  EXPECT_FALSE(OpenZipArchive(out_).has_value());
+  EXPECT_FALSE(OpenZipArchive((root_ / "missing.zip").string()).has_value());
+}
+
+// The archive opened is the one extracted, even when another file has taken its name since, and
+// it can be extracted more than once.
+TEST_F(ExtractorFaultTest, ExtractsTheArchiveItOpenedWhateverHasItsNameNow) {
+  ZipBuilder().AddFile("x", "from the opened archive").WriteTo(archive_);
+  std::optional<ZipArchive> opened = OpenZipArchive(archive_);
+  ASSERT_TRUE(opened.has_value());
+  ZipBuilder().AddFile("y", "from the file put in its place").WriteTo(archive_ + ".new");
+  fs::rename(archive_ + ".new", archive_);
+  EXPECT_TRUE(ExtractZipArchive(*opened, out_).skipped.empty());
+  fs::remove(fs::path(out_) / "x");
+  EXPECT_TRUE(ExtractZipArchive(*opened, out_).skipped.empty());
+  EXPECT_EQ(Extracted(), std::vector<std::string>{"x"});
 }
 
 TEST(DescribeSkippedTest, GivesEachReasonItsOwnLineWithCountAndNames) {

@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/zip_extractor.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "platform/posix/extractor/beneath.h"
 #include "platform/posix/process_setup.h"
 #include "platform/posix/shell_objects.h"
+#include "platform/posix/skip_summary.h"
 #include "platform/posix/text_encoding.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/scratch_folder.h"

@@ -7,6 +7,7 @@
 
 #include "platform/platform_services.h"
 #include "platform/posix/extractor/byte_order.h"
+#include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
 
@@ -129,22 +130,20 @@ std::optional<std::string_view> UnicodePath(const char* data, std::size_t size,
   return std::string_view(data + 5, size - 5);
 }
 
-// Walks the extra fields; a length that runs past the end (padding, or a writer that got it
-// wrong) ends the walk instead of the entry.
+// Applies the extra fields the entry's reading needs; returns the name to go by.
 std::string_view ParseExtraFields(const char* extra, std::size_t size, std::string_view rawName,
                                   CentralEntry& entry) {
   std::string_view name = rawName;
-  while (size >= 4) {
-    std::uint16_t id = ReadLe16(extra);
-    std::size_t length = std::min<std::size_t>(ReadLe16(extra + 2), size - 4);
-    const char* data = extra + 4;
-    if (id == 0x0001) ApplyZip64Extra(data, length, entry);
-    if (id == 0x7075) name = UnicodePath(data, length, rawName).value_or(name);
-    if (id == 0x5455 && length >= 5 && (data[0] & 1) != 0) {
+  ExtraFieldReader fields(std::string_view(extra, size));
+  while (std::optional<ExtraField> field = fields.Next()) {
+    const char* data = field->data.data();
+    std::size_t length = field->data.size();
+    if (field->tag == kExtraZip64) ApplyZip64Extra(data, length, entry);
+    if (field->tag == kExtraUnicodePath) name = UnicodePath(data, length, rawName).value_or(name);
+    if (field->tag == kExtraTimestamp && length >= 5 && (data[0] & 1) != 0) {
       entry.modified = ReadLe32(data + 1);
       entry.unixTime = true;
     }
-    extra += 4 + length, size -= 4 + length;
   }
   return name;
 }

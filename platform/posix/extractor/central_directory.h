@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/extractor/zip_records.h"
+
 namespace zipdrop {
 
 /// "Version made by" host systems whose external attributes carry a Unix st_mode.
@@ -32,8 +34,8 @@ struct CentralEntry {
   std::uint8_t host = 0;
   bool unixTime = false;
 
-  bool IsEncrypted() const { return (flags & 0x0001) != 0; }
-  bool HasUtf8Name() const { return (flags & 0x0800) != 0; }
+  bool IsEncrypted() const { return (flags & kFlagEncrypted) != 0; }
+  bool HasUtf8Name() const { return (flags & kFlagUtf8) != 0; }
   bool HasUnixMode() const { return host == kHostUnix || host == kHostMacOs; }
 };
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/posix/extractor/central_directory.h"
-#include "platform/posix/extractor/clashes.h"
-#include "platform/posix/extractor/extraction_progress.h"
+#include "zipdrop/extractor/clashes.h"
+#include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 

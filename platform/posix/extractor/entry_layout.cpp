@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
@@ -57,7 +58,7 @@ std::optional<std::uint64_t> DataLength(int fd, const CentralEntry& entry, std::
 
 bool EveryLocalHeaderIsThere(int fd, const CentralDirectory& directory) {
   for (const CentralEntry& entry : directory.entries) {
-    if (!ReadLocalHeader(fd, entry.localHeaderOffset, false)) return false;
+    if (!ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kFixedFields)) return false;
   }
   return true;
 }
@@ -72,7 +73,8 @@ LayoutProblem CheckEachEntry(int fd, CentralDirectory& directory) {
     CentralEntry& entry = entries[i];
     std::uint64_t end = DataBound(directory, i);
     if (entry.localHeaderOffset >= end) return LayoutProblem::kOverlap;
-    std::optional<LocalHeader> header = ReadLocalHeader(fd, entry.localHeaderOffset, false);
+    std::optional<LocalHeader> header =
+        ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kFixedFields);
     if (!header) return LayoutProblem::kMissingLocalHeader;
     entry.dataOffset = header->dataOffset;
     if (entry.dataOffset > end) return LayoutProblem::kOverlap;
@@ -122,7 +124,8 @@ std::uint64_t DataBound(const CentralDirectory& directory, std::size_t index) {
 }
 
 std::optional<CentralEntry> LocalReading(int fd, const CentralEntry& entry, std::uint64_t bound) {
-  std::optional<LocalHeader> header = ReadLocalHeader(fd, entry.localHeaderOffset, true);
+  std::optional<LocalHeader> header =
+      ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kWithNameAndExtra);
   if (!header || header->dataOffset != entry.dataOffset || entry.dataOffset > bound) {
     return std::nullopt;
   }

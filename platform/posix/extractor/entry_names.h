@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "zipdrop/extractor/printable_name.h"
+
 namespace zipdrop {
 
 /// Turns an entry's name bytes into UTF-8. Bytes that already are valid UTF-8 stay as they are;
@@ -31,8 +33,5 @@ struct EntryPath {
 /// name with a control character, a component longer than NAME_MAX or a path longer than PATH_MAX
 /// is refused as unusable.
 EntryPath SplitEntryPath(std::string_view name);
-
-/// The name with control characters escaped as \xNN, safe to print on a terminal.
-std::string PrintableName(std::string_view name);
 
 }  // namespace zipdrop

@@ -1,18 +1,11 @@
 #include "platform/posix/extractor/entry_stream.h"
 
-#include <cstring>
-
-#include "platform/posix/extractor/method_decoders.h"
-#include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
 
 namespace {
 
-// Raw bytes are read in blocks this large: few enough preads for a fast disk, and small beside
-// the output block the writer uses.
-constexpr std::size_t kRawBlock = 256 * 1024;
 // A decoder that neither reads nor writes this many times in a row is stuck on damaged data.
 constexpr int kMostIdleSteps = 64;
 
@@ -24,47 +17,6 @@ bool SizeMatches(std::uint64_t produced, std::uint64_t declared) {
 }
 
 }  // namespace
-
-bool RawSource::Refill() {
-  if (buffer_.size() < kRawBlock) buffer_.resize(kRawBlock);
-  std::size_t kept = filled_ - begin_;
-  std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
-  begin_ = 0;
-  filled_ = kept;
-  std::uint64_t wanted = std::min<std::uint64_t>(buffer_.size() - filled_, end_ - next_);
-  if (wanted == 0) return false;
-  std::ptrdiff_t got = ReadSomeAt(fd_, reinterpret_cast<char*>(buffer_.data() + filled_),
-                                  static_cast<std::size_t>(wanted), next_);
-  if (got <= 0) {
-    next_ = end_;  // A file that shrank or cannot be read ends the entry's bytes here.
-    return false;
-  }
-  if (decryption_) {
-    decryption_->Decrypt({buffer_.data() + filled_, static_cast<std::size_t>(got)});
-  }
-  filled_ += static_cast<std::size_t>(got);
-  next_ += static_cast<std::uint64_t>(got);
-  return true;
-}
-
-void RawSource::Drain() {
-  do {
-    Consume(Available().size());
-  } while (Refill());
-}
-
-DecoderSet::DecoderSet() = default;
-DecoderSet::~DecoderSet() = default;
-
-MethodDecoder* DecoderSet::For(std::uint16_t method) {
-  for (auto& [known, decoder] : decoders_) {
-    if (known == method) return decoder.get();
-  }
-  std::unique_ptr<MethodDecoder> decoder = MakeMethodDecoder(method);
-  if (!decoder) return nullptr;
-  decoders_.emplace_back(method, std::move(decoder));
-  return decoders_.back().second.get();
-}
 
 EntryStream::EntryStream(int fd, const CentralEntry& entry, MethodDecoder& decoder,
                          std::vector<unsigned char>& buffer)

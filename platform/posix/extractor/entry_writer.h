@@ -16,9 +16,9 @@
 
 #include "platform/posix/extractor/download_origin.h"
 #include "platform/posix/extractor/entry_names.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/extraction_report.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 namespace zipdrop {
 

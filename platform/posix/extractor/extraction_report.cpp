@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/extraction_report.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 #include <algorithm>
 

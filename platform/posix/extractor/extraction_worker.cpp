@@ -3,11 +3,12 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/posix/extractor/deflate_decoder.h"
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/in_memory_decoder.h"
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"

@@ -13,8 +13,8 @@
 #include "platform/posix/extractor/download_origin.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/extraction_report.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 namespace zipdrop {
 

@@ -29,7 +29,12 @@ endfunction()
 
 file(GLOB zipdrop_extractor_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_library(zipdrop_extractor STATIC ${zipdrop_extractor_sources})
-target_include_directories(zipdrop_extractor PUBLIC ${CMAKE_SOURCE_DIR})
+# The library's face is include/zipdrop/extractor: the call, its report, its progress and the
+# questions it asks. Code outside the extractor includes only those; the headers beside the
+# sources are the extractor's own (the tests and fuzzers, which try its parts one by one, name
+# the source folder themselves).
+target_include_directories(zipdrop_extractor PUBLIC ${CMAKE_CURRENT_LIST_DIR}/include
+                           PRIVATE ${CMAKE_SOURCE_DIR})
 
 # libarchive decodes only what we do not (PPMd). zipdrop runs once per dropped file, so its
 # start-up counts: libarchive's shared library loads libxml2 and ICU (tens of megabytes) for

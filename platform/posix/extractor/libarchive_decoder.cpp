@@ -32,7 +32,7 @@ std::string MadeUpLocalHeader(const CentralEntry& entry) {
   std::string header;
   Put32(header, 0x04034b50);
   Put16(header, 63);
-  Put16(header, entry.flags & 0x0006);
+  Put16(header, entry.flags & kFlagMethodOptions);
   Put16(header, entry.method);
   Put16(header, 0), Put16(header, 0x21);  // 1980-01-01: the time is taken from elsewhere.
   Put32(header, entry.crc);

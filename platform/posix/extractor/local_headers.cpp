@@ -7,6 +7,7 @@
 
 #include "platform/posix/extractor/byte_order.h"
 #include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
 
@@ -16,19 +17,12 @@ namespace {
 
 constexpr std::size_t kSearchBlock = 64 * 1024;
 
+// A local header's zip64 field holds both sizes, whichever of them is saturated.
 void ApplyLocalZip64(const std::string& extra, LocalHeader& header) {
-  for (std::size_t at = 0; at + 4 <= extra.size();) {
-    std::size_t length = ReadLe16(extra.data() + at + 2);
-    if (ReadLe16(extra.data() + at) == 0x0001 && length >= 16 && at + 4 + length <= extra.size()) {
-      if (header.uncompressedSize == kSaturated32) {
-        header.uncompressedSize = ReadLe64(extra.data() + at + 4);
-      }
-      if (header.compressedSize == kSaturated32) {
-        header.compressedSize = ReadLe64(extra.data() + at + 12);
-      }
-    }
-    at += 4 + length;
-  }
+  std::optional<std::string_view> field = ExtraFieldReader::Find(extra, kExtraZip64);
+  if (!field || field->size() < 16) return;
+  if (header.uncompressedSize == kSaturated32) header.uncompressedSize = ReadLe64(field->data());
+  if (header.compressedSize == kSaturated32) header.compressedSize = ReadLe64(field->data() + 8);
 }
 
 // For an entry whose sizes follow its data: the data descriptor whose compressed size matches
@@ -83,7 +77,7 @@ std::uint32_t ZipCrc32(std::string_view bytes, std::uint32_t crc) {
   return libdeflate_crc32(crc, bytes.data(), bytes.size());
 }
 
-std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool withName) {
+std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, LocalHeaderParts parts) {
   char h[kLocalHeaderSize];
   if (!ReadFullyAt(fd, h, sizeof h, offset) || std::memcmp(h, "PK\3\4", 4) != 0) {
     return std::nullopt;
@@ -98,7 +92,7 @@ std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool wi
   std::size_t nameLength = ReadLe16(h + 26);
   std::size_t extraLength = ReadLe16(h + 28);
   header.dataOffset = offset + kLocalHeaderSize + nameLength + extraLength;
-  if (withName) {
+  if (parts == LocalHeaderParts::kWithNameAndExtra) {
     std::string bytes(nameLength + extraLength, '\0');
     if (!ReadFullyAt(fd, bytes.data(), bytes.size(), offset + kLocalHeaderSize)) {
       return std::nullopt;
@@ -117,7 +111,8 @@ CentralDirectory RecoverFromLocalHeaders(int fd, std::uint64_t fileSize) {
   CentralDirectory directory;
   std::uint64_t at = 0;
   for (;;) {
-    std::optional<LocalHeader> header = ReadLocalHeader(fd, at, true);
+    std::optional<LocalHeader> header =
+        ReadLocalHeader(fd, at, LocalHeaderParts::kWithNameAndExtra);
     if (!header) {
       NoteWhereTheWalkStopped(fd, at, directory);
       break;

@@ -196,7 +196,7 @@ class LzmaDecoder final : public LzmaStreamDecoder {
     header_.clear();
     aloneLeft_ = 0;
     // With the end-of-stream flag the stream marks its own end; otherwise it stops at the size.
-    size_ = (entry.flags & 0x0002) != 0 ? UINT64_MAX : entry.uncompressedSize;
+    size_ = (entry.flags & kFlagLzmaEndMarker) != 0 ? UINT64_MAX : entry.uncompressedSize;
     return lzma_alone_decoder(&stream_, kDecoderMemoryLimit) == LZMA_OK;
   }
   DecodeStep Decode(RawSource& source, std::span<char> output) override {

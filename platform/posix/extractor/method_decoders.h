@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/posix/extractor/entry_stream.h"
+#include "platform/posix/extractor/method_decoder.h"
 
 namespace zipdrop {
 

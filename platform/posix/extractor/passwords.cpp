@@ -1,5 +1,6 @@
 #include "platform/posix/extractor/passwords.h"
 
+#include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
@@ -8,7 +9,6 @@ namespace zipdrop {
 
 namespace {
 
-constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 constexpr int kMostAttempts = 3;
 // ZipCrypto's check byte lets one wrong password in 256 through. For an entry this small, a
 // password that passes is tried on the whole entry, so that a wrong one is told at once, before
@@ -65,7 +65,8 @@ Fit Try(int fd, const EncryptedEntry& entry, const Secret& password) {
 // The DOS time of the entry's local header. The central directory's time may have given way to
 // the Unix time of an extended timestamp, and the check byte is taken from the DOS time only.
 std::optional<std::uint8_t> LocalTimeCheckByte(int fd, const CentralEntry& entry) {
-  std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, false);
+  std::optional<LocalHeader> local =
+      ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kFixedFields);
   if (!local) return std::nullopt;
   return static_cast<std::uint8_t>((local->modified >> 8) & 0xFF);
 }
@@ -83,9 +84,10 @@ std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& ent
   if ((entry.flags & kFlagStrongEncryption) != 0) return std::nullopt;
   EncryptedEntry encrypted;
   encrypted.content = entry;
-  encrypted.content.flags &= static_cast<std::uint16_t>(~1u);
+  encrypted.content.flags &= static_cast<std::uint16_t>(~kFlagEncrypted);
   if (entry.method == kMethodAes) {
-    std::optional<LocalHeader> local = ReadLocalHeader(fd, entry.localHeaderOffset, true);
+    std::optional<LocalHeader> local =
+        ReadLocalHeader(fd, entry.localHeaderOffset, LocalHeaderParts::kWithNameAndExtra);
     if (!local) return std::nullopt;
     encrypted.scheme.aes = FindAesField(
         {reinterpret_cast<const unsigned char*>(local->extra.data()), local->extra.size()});

@@ -11,28 +11,13 @@
 #include <vector>
 
 #include "platform/posix/extractor/central_directory.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/extraction_report.h"
-#include "platform/posix/extractor/secret.h"
 #include "platform/posix/extractor/zip_decryption.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extraction_report.h"
+#include "zipdrop/extractor/password_source.h"
+#include "zipdrop/extractor/secret.h"
 
 namespace zipdrop {
-
-/// Why a password is asked for.
-enum class PasswordRequest {
-  kFirst,        // The archive holds encrypted entries.
-  kWrong,        // The password given was wrong.
-  kAnotherEntry  // An entry was encrypted with another password than the ones given.
-};
-
-/// Asks the user for passwords; the platform's dialog or terminal prompt.
-class PasswordSource {
- public:
-  virtual ~PasswordSource() = default;
-  /// The password, or nothing when the user cancelled or cannot be asked. entryName is the entry
-  /// that needs it (for kAnotherEntry).
-  virtual std::optional<Secret> Ask(PasswordRequest request, const std::string& entryName) = 0;
-};
 
 /// How an encrypted entry's bytes are laid out: the header that checks a password, the content
 /// to decrypt and decode, and the trailer that authenticates it.

@@ -11,11 +11,12 @@
 #include <array>
 #include <vector>
 
+#include "platform/posix/extractor/extra_fields.h"
+
 namespace zipdrop {
 
 namespace {
 
-constexpr std::uint16_t kAesFieldTag = 0x9901;
 constexpr std::size_t kZipCryptoHeader = 12;
 constexpr std::size_t kAesVerifier = 2;
 constexpr std::size_t kAesAuthentication = 10;
@@ -150,20 +151,16 @@ std::unique_ptr<EntryDecryption> StartAes(const AesField& aes, std::string_view 
 }  // namespace
 
 std::optional<AesField> FindAesField(std::span<const unsigned char> extra) {
-  for (std::size_t at = 0; at + 4 <= extra.size();) {
-    std::uint16_t tag = Read16(extra, at);
-    std::size_t size = Read16(extra, at + 2);
-    if (at + 4 + size > extra.size()) return std::nullopt;
-    if (tag == kAesFieldTag) {
-      if (size < 7 || extra[at + 6] != 'A' || extra[at + 7] != 'E') return std::nullopt;
-      int version = Read16(extra, at + 4);
-      int strength = extra[at + 8];
-      if ((version != 1 && version != 2) || strength < 1 || strength > 3) return std::nullopt;
-      return AesField{version, static_cast<std::size_t>(8 + 8 * strength), Read16(extra, at + 9)};
-    }
-    at += 4 + size;
-  }
-  return std::nullopt;
+  std::optional<std::string_view> found = ExtraFieldReader::Find(
+      std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()), kExtraAes);
+  if (!found || found->size() < 7) return std::nullopt;
+  std::span<const unsigned char> field(reinterpret_cast<const unsigned char*>(found->data()),
+                                       found->size());
+  if (field[2] != 'A' || field[3] != 'E') return std::nullopt;
+  int version = Read16(field, 0);
+  int strength = field[4];
+  if ((version != 1 && version != 2) || strength < 1 || strength > 3) return std::nullopt;
+  return AesField{version, static_cast<std::size_t>(8 + 8 * strength), Read16(field, 5)};
 }
 
 std::size_t EncryptionScheme::HeaderSize() const {

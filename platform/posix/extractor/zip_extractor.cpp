@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/zip_extractor.h"
+#include "zipdrop/extractor/zip_extractor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,11 +20,11 @@
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
-#include "platform/posix/extractor/extraction_progress.h"
 #include "platform/posix/extractor/extraction_worker.h"
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 
@@ -163,26 +163,44 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
-bool IsZipArchive(const std::string& archivePath) {
-  if (!IsRegularFile(archivePath)) return false;
+struct ZipArchive::Opened {
+  explicit Opened(const std::string& archivePath)
+      : fd(OpenArchive(archivePath)), directory(ReadCentralDirectory(fd.Get())) {}
+  UniqueFd fd;
+  CentralDirectory directory;
+};
+
+ZipArchive::ZipArchive(const std::string& archivePath)
+    : opened_(std::make_unique<Opened>(archivePath)) {}
+ZipArchive::ZipArchive(ZipArchive&&) noexcept = default;
+ZipArchive& ZipArchive::operator=(ZipArchive&&) noexcept = default;
+ZipArchive::~ZipArchive() = default;
+
+std::optional<ZipArchive> OpenZipArchive(const std::string& archivePath) {
+  if (!IsRegularFile(archivePath)) return std::nullopt;
   try {
-    UniqueFd archiveFd = OpenArchive(archivePath);
-    ReadCentralDirectory(archiveFd.Get());
-    return true;
+    return ZipArchive(archivePath);
   } catch (const PlatformError&) {
-    return false;
+    return std::nullopt;
   }
 }
 
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder,
                                    const ExtractionTuning& tuning) {
+  return ExtractZipArchive(ZipArchive(archivePath), destinationFolder, tuning);
+}
+
+// The archive's directory is copied, not read again: the layout check fills in where each
+// entry's data starts, and the same opened archive may be extracted more than once.
+ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string& destinationFolder,
+                                   const ExtractionTuning& tuning) {
   UniqueFd destination(open(destinationFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!destination.Valid()) {
     ThrowSystemError("cannot open the destination folder " + destinationFolder);
   }
-  UniqueFd archiveFd = OpenArchive(archivePath);
-  CentralDirectory directory = ReadCentralDirectory(archiveFd.Get());
+  const UniqueFd& archiveFd = archive.opened_->fd;
+  CentralDirectory directory = archive.opened_->directory;
   ExtractionReport refused;
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal) return refused;

@@ -13,8 +13,18 @@ inline constexpr std::size_t kLocalHeaderSize = 30;
 inline constexpr std::size_t kCentralRecordSize = 46;
 inline constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
 
-/// The general-purpose flag of an entry whose sizes and CRC follow its data.
+/// The bits of the general-purpose flag that the readers look at.
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+/// Two bits that tune the method: deflate's compression level, and for LZMA (bit 1) that the
+/// stream marks its own end instead of stopping at the declared size.
+inline constexpr std::uint16_t kFlagMethodOptions = 0x0006;
+inline constexpr std::uint16_t kFlagLzmaEndMarker = 0x0002;
+/// The entry's sizes and CRC follow its data.
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+/// Encrypted with PKWARE's strong encryption, which no free reader can open.
+inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
+/// The name (and comment) are UTF-8 whatever the code page of the system that wrote them.
+inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
 
 /// Compression methods, as the method field numbers them.
 inline constexpr std::uint16_t kMethodStored = 0;
@@ -45,7 +55,11 @@ struct LocalHeader {
   std::string extra;  // as are the extra fields.
 };
 
+/// How much of a local header to read: its fixed fields only, which say where the data starts, or
+/// its name and extra fields as well.
+enum class LocalHeaderParts { kFixedFields, kWithNameAndExtra };
+
 /// Reads the local header at offset; nothing when no complete one is there.
-std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, bool withName);
+std::optional<LocalHeader> ReadLocalHeader(int fd, std::uint64_t offset, LocalHeaderParts parts);
 
 }  // namespace zipdrop

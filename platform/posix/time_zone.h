@@ -1,4 +1,4 @@
-// The time zone the extractor needs for DOS times, kept to itself.
+// The time zone that the extractor's DOS times need, pinned by main before any thread exists.
 #pragma once
 
 namespace zipdrop {

@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/deflate_decoder.h"
+#include "platform/posix/extractor/in_memory_decoder.h"
 
 #include <libdeflate.h>
 

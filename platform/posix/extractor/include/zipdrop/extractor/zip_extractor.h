@@ -4,18 +4,43 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/posix/extractor/clashes.h"
-#include "platform/posix/extractor/extraction_progress.h"
-#include "platform/posix/extractor/extraction_report.h"
-#include "platform/posix/extractor/passwords.h"
+#include "zipdrop/extractor/clashes.h"
+#include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extraction_report.h"
+#include "zipdrop/extractor/password_source.h"
 
 namespace zipdrop {
 
-/// True when the path names a regular file in which the extractor finds a ZIP archive.
-bool IsZipArchive(const std::string& archivePath);
+struct ExtractionTuning;
+
+/// An archive opened and its central directory read. The shell's Namespace opens it to tell an
+/// archive from other files, and CopyHere extracts that same opened file: the archive is read
+/// once, and a file put in its place between the two is never the one extracted.
+class ZipArchive {
+ public:
+  /// Opens the archive and reads its central directory; throws PlatformError when the path names
+  /// no regular file, or none in which the extractor finds a ZIP archive.
+  explicit ZipArchive(const std::string& archivePath);
+  ZipArchive(ZipArchive&&) noexcept;
+  ZipArchive& operator=(ZipArchive&&) noexcept;
+  ~ZipArchive();
+
+ private:
+  struct Opened;
+  friend ExtractionReport ExtractZipArchive(const ZipArchive& archive,
+                                            const std::string& destinationFolder,
+                                            const ExtractionTuning& tuning);
+  std::unique_ptr<Opened> opened_;
+};
+
+/// The archive at the path, or nothing when the path names no regular file in which the
+/// extractor finds a ZIP archive.
+std::optional<ZipArchive> OpenZipArchive(const std::string& archivePath);
 
 /// How an extraction is carried out. The defaults suit the machine and the archive; tests set
 /// them to run the parallel path on small archives.
@@ -32,10 +57,10 @@ struct ExtractionTuning {
                                                    // ones the thread costs more than it saves.
   ExtractionProgress* progress = nullptr;  // When given, counts the bytes written and carries
                                            // the user's Cancel to the workers.
-  PasswordSource* passwords = nullptr;  // Asked for the passwords of encrypted entries; without
-                                        // it they are skipped.
-  ClashQuestion* clashes = nullptr;  // Asked, before anything is written, about the archive's
-                                     // files that already exist; without it they are skipped.
+  PasswordSource* passwords = nullptr;     // Asked for the passwords of encrypted entries; without
+                                           // it they are skipped.
+  ClashQuestion* clashes = nullptr;        // Asked, before anything is written, about the archive's
+                                           // files that already exist; without it they are skipped.
   std::vector<FileIdentity> neverReplaced = {};  // Files that no answer replaces.
 };
 
@@ -46,6 +71,10 @@ struct ExtractionTuning {
 /// file the user chose to replace: the new content, whole and checked, then takes its name in one
 /// rename. When the user cancels the question about such files, the progress is cancelled and
 /// nothing is written.
+ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string& destinationFolder,
+                                   const ExtractionTuning& tuning = {});
+
+/// Opens the archive and extracts it, as above; throws PlatformError as ZipArchive does.
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder,
                                    const ExtractionTuning& tuning = {});

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/extractor/extraction_report.h"
+#include "zipdrop/extractor/extraction_report.h"
 
 namespace zipdrop {
 
@@ -28,5 +28,9 @@ std::string DescribeRefusalReason(const Refusal& refusal);
 
 /// A size as the Windows Explorer shows it, e.g. "512 バイト" or "1.5 MB".
 std::string DescribeSize(std::uint64_t bytes);
+
+/// The one summary that goes to standard error, in Japanese; empty when nothing was skipped or
+/// refused.
+std::string DescribeSkipped(const ExtractionReport& report);
 
 }  // namespace zipdrop

@@ -1,4 +1,4 @@
-#include "platform/posix/extractor/time_zone.h"
+#include "platform/posix/time_zone.h"
 
 #include <atomic>
 #include <cstdlib>

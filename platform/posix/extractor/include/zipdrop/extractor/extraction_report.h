@@ -69,8 +69,4 @@ struct ExtractionReport {
   std::uint64_t SkippedFor(SkipReason reason) const;
 };
 
-/// The one summary that goes to standard error, in Japanese; empty when nothing was skipped or
-/// refused.
-std::string DescribeSkipped(const ExtractionReport& report);
-
 }  // namespace zipdrop

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/extractor/skip_summary.h"
+#include "platform/posix/skip_summary.h"
 
 namespace zipdrop {
 
