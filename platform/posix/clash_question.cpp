@@ -1,16 +1,10 @@
 #include "platform/posix/clash_question.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
-#include "platform/posix/interrupts.h"
+#include "platform/posix/terminal_io.h"
 
 namespace zipdrop {
 
@@ -52,42 +46,6 @@ std::optional<std::size_t> AskWithKdialog(const std::string& text,
     if (answer.end == DialogEnd::kAccepted && answer.output.View() == std::to_string(i)) return i;
   }
   return answers.size() - 1;
-}
-
-void WriteAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t count = write(fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    done += static_cast<std::size_t>(count);
-  }
-}
-
-// One line typed on the terminal; nothing at its end, when it fails, or once an interrupt has
-// arrived: the run is then about to end, and must not wait for an answer first.
-std::optional<std::string> ReadLine(int tty) {
-  UniqueFd wake(eventfd(0, EFD_CLOEXEC));
-  if (!wake.Valid()) return std::nullopt;
-  OnInterrupt stop([&wake] {
-    std::uint64_t one = 1;
-    // An eventfd that is not full always takes the write.
-    [[maybe_unused]] ssize_t written = write(wake.Get(), &one, sizeof one);
-  });
-  std::string line;
-  for (;;) {
-    pollfd fds[2] = {{tty, POLLIN, 0}, {wake.Get(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (fds[1].revents != 0) return std::nullopt;
-    char c = 0;
-    ssize_t count = read(tty, &c, 1);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return std::nullopt;
-    if (c == '\n') return line;
-    line.push_back(c);
-  }
 }
 
 }  // namespace
@@ -170,12 +128,14 @@ std::optional<std::size_t> UserClashQuestion::ChooseOnTerminal(
     menu += "  " + std::to_string(i + 1) + ") " + answers[i] + "\n";
   }
   std::string prompt = "番号を選んでください [2]: ";
-  WriteAll(terminal_.Get(), menu);
+  WriteToTerminal(terminal_.Get(), menu);
   for (;;) {
-    WriteAll(terminal_.Get(), prompt);
-    std::optional<std::string> line = ReadLine(terminal_.Get());
-    if (!line) return std::nullopt;
-    if (std::optional<std::size_t> chosen = TerminalAnswer(*line, answers.size())) return chosen;
+    WriteToTerminal(terminal_.Get(), prompt);
+    std::string line;
+    if (!ReadTerminalLine(terminal_.Get(), [&line](char c) { line.push_back(c); })) {
+      return std::nullopt;
+    }
+    if (std::optional<std::size_t> chosen = TerminalAnswer(line, answers.size())) return chosen;
   }
 }
 

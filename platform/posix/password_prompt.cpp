@@ -1,9 +1,6 @@
 #include "platform/posix/password_prompt.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +9,7 @@
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/display_check.h"
 #include "platform/posix/interrupts.h"
+#include "platform/posix/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
@@ -27,14 +25,7 @@ constexpr const char* kTitle = "パスワード";
 std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
   termios saved;
   if (tcgetattr(tty, &saved) != 0) return std::nullopt;
-  UniqueFd wake(eventfd(0, EFD_CLOEXEC));
-  if (!wake.Valid()) return std::nullopt;
-  OnInterrupt restore([tty, &saved, &wake] {
-    tcsetattr(tty, TCSAFLUSH, &saved);
-    std::uint64_t one = 1;
-    // An eventfd that is not full always takes the write.
-    [[maybe_unused]] ssize_t written = write(wake.Get(), &one, sizeof one);
-  });
+  OnInterrupt restore([tty, &saved] { tcsetattr(tty, TCSAFLUSH, &saved); });
   termios hidden = saved;
   hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   hidden.c_lflag |= ECHONL;
@@ -44,25 +35,7 @@ std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
     return std::nullopt;
   }
   Secret line;
-  bool complete = false;
-  for (;;) {
-    pollfd fds[2] = {{tty, POLLIN, 0}, {wake.Get(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents != 0) break;
-    char c = 0;
-    ssize_t count = read(tty, &c, 1);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    if (c == '\n') {
-      complete = true;
-      break;
-    }
-    line.Append(c);
-    c = 0;
-  }
+  bool complete = ReadTerminalLine(tty, [&line](char c) { line.Append(c); });
   tcsetattr(tty, TCSAFLUSH, &saved);
   if (!complete) return std::nullopt;
   return line;

@@ -16,6 +16,7 @@
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/skip_summary.h"
+#include "platform/posix/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
@@ -29,15 +30,6 @@ constexpr int kBarWidth = 20;
 int Percent(std::uint64_t written, std::uint64_t total) {
   if (total == 0) return 0;
   return static_cast<int>(std::min(100.0L, written * 100.0L / total));
-}
-
-void WriteText(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t count = write(fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;  // A terminal that is gone is nothing to stop the extraction for.
-    done += static_cast<std::size_t>(count);
-  }
 }
 
 // Shows a path below the working directory relative to it, as a user at a terminal typed it.
@@ -85,7 +77,7 @@ void ProgressDisplay::Finish(std::uint64_t filesWritten) {
   // Names may hold control characters, and the terminal must not take them as its commands.
   std::string line = ClosingLine(filesWritten, PrintableName(FolderShown()));
   if (progress_.Cancelled()) line = "取り消しました: " + line;
-  WriteText(settings_.terminalFd, line + "\n");
+  WriteToTerminal(settings_.terminalFd, line + "\n");
 }
 
 void ProgressDisplay::Stop() {
@@ -116,7 +108,7 @@ void ProgressDisplay::Run() {
     if (WaitFor(kRedrawInterval)) break;
   }
   if (mode_ == Mode::kWindow) CloseWindow();
-  if (mode_ == Mode::kTerminal) WriteText(settings_.terminalFd, "\r\x1b[K");
+  if (mode_ == Mode::kTerminal) WriteToTerminal(settings_.terminalFd, "\r\x1b[K");
 }
 
 // Where the progress goes when there is no window: a terminal, unless the user cancelled.
@@ -183,7 +175,7 @@ void ProgressDisplay::DrawLine() {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string line = ProgressLine(PrintableName(settings_.archiveName), progress_.Written(),
                                   progress_.DeclaredTotal(), seconds);
-  WriteText(settings_.terminalFd, "\r" + line + "\x1b[K");
+  WriteToTerminal(settings_.terminalFd, "\r" + line + "\x1b[K");
 }
 
 // The folder named after the archive when the run made one, as the program then opens it;
