@@ -1,9 +1,6 @@
 #include "platform/posix/clash_question.h"
 
-#include <fcntl.h>
-
 #include "platform/posix/dialog_programs.h"
-#include "platform/posix/display_check.h"
 #include "platform/posix/terminal_io.h"
 
 namespace zipdrop {
@@ -102,16 +99,10 @@ FileClashChoice UserClashQuestion::AskOne(const std::string& name, std::uint64_t
   return chosen ? static_cast<FileClashChoice>(*chosen) : FileClashChoice::kSkip;
 }
 
-// Whether a display answers and the terminal are looked at once, on the first question: most
-// runs ask none.
 std::optional<std::size_t> UserClashQuestion::Choose(const std::string& text,
                                                      const std::vector<std::string>& answers) {
-  if (!looked_) {
-    looked_ = true;
-    display_ = DisplayAnswers();
-    terminal_ = UniqueFd(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  }
-  if (display_) {
+  UserContact::OpenQuestion open(user_);
+  if (user_.Display()) {
     std::optional<std::size_t> chosen = AskWithZenity(text, answers, programFolder_);
     if (!chosen) chosen = AskWithKdialog(text, answers, programFolder_);
     if (chosen) return chosen;
@@ -122,17 +113,18 @@ std::optional<std::size_t> UserClashQuestion::Choose(const std::string& text,
 // The choices are numbered; Enter alone skips, as the safe answer.
 std::optional<std::size_t> UserClashQuestion::ChooseOnTerminal(
     const std::string& text, const std::vector<std::string>& answers) {
-  if (!terminal_.Valid()) return std::nullopt;
+  int terminal = user_.Terminal();
+  if (terminal < 0) return std::nullopt;
   std::string menu = "\r\x1b[K" + text + "\n";
   for (std::size_t i = 0; i < answers.size(); ++i) {
     menu += "  " + std::to_string(i + 1) + ") " + answers[i] + "\n";
   }
   std::string prompt = "番号を選んでください [2]: ";
-  WriteToTerminal(terminal_.Get(), menu);
+  WriteToTerminal(terminal, menu);
   for (;;) {
-    WriteToTerminal(terminal_.Get(), prompt);
+    WriteToTerminal(terminal, prompt);
     std::string line;
-    if (!ReadTerminalLine(terminal_.Get(), [&line](char c) { line.push_back(c); })) {
+    if (!ReadTerminalLine(terminal, [&line](char c) { line.push_back(c); })) {
       return std::nullopt;
     }
     if (std::optional<std::size_t> chosen = TerminalAnswer(line, answers.size())) return chosen;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/user_contact.h"
 #include "zipdrop/extractor/clashes.h"
 
 namespace zipdrop {
@@ -29,11 +29,14 @@ const std::vector<std::string>& FileClashAnswers();
 std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t count);
 
 /// Asks with zenity, else kdialog (from trusted PATH folders other than programFolder), when a
-/// display answers, else on the controlling terminal; skips when no one can be asked.
+/// display answers, else on the controlling terminal; skips when no one can be asked. The user's
+/// progress display holds back while a question is open.
 class UserClashQuestion : public ClashQuestion {
  public:
-  UserClashQuestion(std::string archiveName, std::string programFolder)
-      : archiveName_(std::move(archiveName)), programFolder_(std::move(programFolder)) {}
+  UserClashQuestion(std::string archiveName, std::string programFolder, UserContact& user)
+      : archiveName_(std::move(archiveName)),
+        programFolder_(std::move(programFolder)),
+        user_(user) {}
 
   ClashChoice AskAll(std::uint64_t count) override;
   FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) override;
@@ -48,9 +51,7 @@ class UserClashQuestion : public ClashQuestion {
 
   std::string archiveName_;
   std::string programFolder_;
-  bool looked_ = false;
-  bool display_ = false;
-  UniqueFd terminal_;
+  UserContact& user_;
 };
 
 }  // namespace zipdrop

@@ -1,13 +1,11 @@
 #include "platform/posix/password_prompt.h"
 
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/posix/dialog_programs.h"
-#include "platform/posix/display_check.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
@@ -59,34 +57,21 @@ std::string PasswordRequestText(PasswordRequest request, const std::string& arch
   return "";
 }
 
-// Looked at only when a password is needed: most archives hold none.
-void UserPasswordPrompt::Look() {
-  if (looked_) return;
-  looked_ = true;
-  display_ = DisplayAnswers();
-  terminal_ = UniqueFd(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-}
-
-bool UserPasswordPrompt::CanAsk() {
-  Look();
-  return display_ || terminal_.Valid();
-}
-
 std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
                                               const std::string& entryName) {
-  Look();
+  UserContact::OpenQuestion open(user_);
   std::string text = PasswordRequestText(request, archiveName_, entryName);
-  if (display_) {
+  if (user_.Display()) {
     // A dialog that could not be shown is no answer: the terminal is asked instead.
     DialogAnswer answer = RunDialog(PasswordDialogs(text, kTitle), programFolder_);
     if (answer.end == DialogEnd::kAccepted) return std::move(answer.output);
     if (answer.end == DialogEnd::kDeclined) return std::nullopt;
   }
-  if (!terminal_.Valid() || Interrupted()) return std::nullopt;
+  if (user_.Terminal() < 0 || Interrupted()) return std::nullopt;
   // A name may hold control characters, and the terminal must not take them as its commands.
   std::string question =
       PasswordRequestText(request, PrintableName(archiveName_), PrintableName(entryName));
-  return ReadHiddenLine(terminal_.Get(), "\r\x1b[K" + question + "\n" + kTitle + ": ");
+  return ReadHiddenLine(user_.Terminal(), "\r\x1b[K" + question + "\n" + kTitle + ": ");
 }
 
 }  // namespace zipdrop

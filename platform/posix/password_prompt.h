@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/user_contact.h"
 #include "zipdrop/extractor/password_source.h"
 #include "zipdrop/extractor/secret.h"
 
@@ -17,26 +17,23 @@ std::string PasswordRequestText(PasswordRequest request, const std::string& arch
 
 /// Asks in a dialog (zenity, else kdialog, from trusted PATH folders other than programFolder)
 /// when a display accepts us, else, or when no dialog could be shown, on the controlling terminal
-/// with its echo off. Cancel in the dialog is an answer: the terminal is not asked then. The
-/// password never appears in an argument list, the environment or any output: it is read from
-/// the dialog program's standard output or from the terminal.
+/// with its echo off; the user's progress display holds back meanwhile. Cancel in the dialog is an
+/// answer: the terminal is not asked then. The password never appears in an argument list, the
+/// environment or any output: it is read from the dialog program's standard output or from the
+/// terminal.
 class UserPasswordPrompt : public PasswordSource {
  public:
-  UserPasswordPrompt(std::string archiveName, std::string programFolder)
-      : archiveName_(std::move(archiveName)), programFolder_(std::move(programFolder)) {}
+  UserPasswordPrompt(std::string archiveName, std::string programFolder, UserContact& user)
+      : archiveName_(std::move(archiveName)),
+        programFolder_(std::move(programFolder)),
+        user_(user) {}
 
-  /// Whether anyone can be asked at all: a display that answers, or a controlling terminal.
-  bool CanAsk();
   std::optional<Secret> Ask(PasswordRequest request, const std::string& entryName) override;
 
  private:
-  void Look();
-
   std::string archiveName_;
   std::string programFolder_;
-  bool looked_ = false;
-  bool display_ = false;
-  UniqueFd terminal_;
+  UserContact& user_;
 };
 
 }  // namespace zipdrop

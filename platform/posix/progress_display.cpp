@@ -44,8 +44,8 @@ std::string AsTyped(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string ProgressLine(const std::string& archiveName, std::uint64_t written,
-                         std::uint64_t total, double seconds) {
+std::string ProgressLine(const std::string& archiveName, std::uint64_t written, std::uint64_t total,
+                         double seconds) {
   std::string line = archiveName;
   if (total > 0) {
     int percent = Percent(written, total);
@@ -75,7 +75,7 @@ void ProgressDisplay::Finish(std::uint64_t filesWritten) {
   Stop();
   if (!isatty(settings_.terminalFd)) return;
   // Names may hold control characters, and the terminal must not take them as its commands.
-  std::string line = ClosingLine(filesWritten, PrintableName(FolderShown()));
+  std::string line = ClosingLine(filesWritten, PrintableName(AsTyped(settings_.destination)));
   if (progress_.Cancelled()) line = "取り消しました: " + line;
   WriteToTerminal(settings_.terminalFd, line + "\n");
 }
@@ -97,8 +97,8 @@ bool ProgressDisplay::WaitFor(std::chrono::milliseconds duration) {
 
 void ProgressDisplay::Run() {
   if (WaitFor(settings_.delay)) return;
-  // Nothing is shown while the user is asked for a password.
-  while (progress_.Asking()) {
+  // Nothing is shown while the user is asked something.
+  while (QuestionOpen()) {
     if (WaitFor(kRedrawInterval)) return;
   }
   mode_ = OpenWindow() ? Mode::kWindow : Choose();
@@ -170,22 +170,12 @@ void ProgressDisplay::CloseWindow() {
 }
 
 void ProgressDisplay::DrawLine() {
-  // The terminal is asking for a password: the line must not write over the question.
-  if (progress_.Asking()) return;
+  // The terminal is asking the user something: the line must not write over the question.
+  if (QuestionOpen()) return;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string line = ProgressLine(PrintableName(settings_.archiveName), progress_.Written(),
                                   progress_.DeclaredTotal(), seconds);
   WriteToTerminal(settings_.terminalFd, "\r" + line + "\x1b[K");
-}
-
-// The folder named after the archive when the run made one, as the program then opens it;
-// otherwise the destination itself.
-std::string ProgressDisplay::FolderShown() const {
-  std::filesystem::path folder = settings_.destination;
-  std::string stem = settings_.archiveName.substr(0, settings_.archiveName.find('.'));
-  std::error_code error;
-  if (!stem.empty() && std::filesystem::is_directory(folder / stem, error)) folder /= stem;
-  return AsTyped(folder);
 }
 
 }  // namespace zipdrop

@@ -14,23 +14,26 @@
 
 #include "platform/posix/progress_text.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/posix/user_contact.h"
 #include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 
 struct ProgressSettings {
-  std::string archiveName;  // The archive's file name, as shown to the user.
-  std::string destination;  // The folder it is extracted into; never searched for zenity.
+  std::string archiveName;      // The archive's file name, as shown to the user.
+  std::string destination;      // The folder it is extracted into; never searched for zenity.
+  UserContact* user = nullptr;  // Nothing is drawn while it has a question open.
   std::chrono::milliseconds delay{1000};  // Quicker extractions show nothing until they end.
   int terminalFd = STDERR_FILENO;
 };
 
 /// One state of the terminal line: the name, the percentage and a bar when the archive declared a
 /// total, the bytes written, and the rate so far.
-std::string ProgressLine(const std::string& archiveName, std::uint64_t written,
-                         std::uint64_t total, double seconds);
+std::string ProgressLine(const std::string& archiveName, std::uint64_t written, std::uint64_t total,
+                         double seconds);
 
-/// The line left on the terminal after the run, e.g. "3 件を展開しました → build/sample".
+/// The line left on the terminal after the run, e.g. "3 件を展開しました → build". It names the
+/// folder the files went into: which folder is then opened is the run's own business.
 std::string ClosingLine(std::uint64_t filesWritten, const std::string& folder);
 
 /// Shows the progress of one extraction from construction until Finish (or destruction), on a
@@ -57,7 +60,7 @@ class ProgressDisplay {
   void CloseWindow();
   void DrawLine();
   void Stop();
-  std::string FolderShown() const;
+  bool QuestionOpen() const { return settings_.user && settings_.user->QuestionOpen(); }
 
   ExtractionProgress& progress_;
   ProgressSettings settings_;

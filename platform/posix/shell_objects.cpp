@@ -133,7 +133,7 @@ class ShellFolder : public ShellObject {
  private:
   void CopyHere(const ObjectRef& itemsObject) const;
   ExtractionReport Extract(const FolderSource& archive, const std::string& archiveName,
-                           ExtractionProgress& progress, UserPasswordPrompt& passwords) const;
+                           ExtractionProgress& progress, UserContact& user) const;
   FolderSource source_;
   CopyStatus* status_;
 };
@@ -160,10 +160,10 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   const std::string& archivePath = items->Source().path;
   std::string archiveName = archivePath.substr(archivePath.rfind('/') + 1);
   ExtractionProgress progress;
-  UserPasswordPrompt passwords(archiveName, source_.path);
+  UserContact user;
   ExtractionReport report;
   try {
-    report = Extract(items->Source(), archiveName, progress, passwords);
+    report = Extract(items->Source(), archiveName, progress, user);
   } catch (const std::exception& error) {
     if (status_) status_->Raise(2);
     TellCopyFailed(archiveName, DescribeCopyFailure(items->Source(), error), source_.path);
@@ -173,9 +173,10 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
   if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
   // Without a desktop or a terminal no one can be asked, and the encrypted files are left out.
-  if (report.SkippedFor(SkipReason::kEncrypted) > 0 && !passwords.CanAsk()) {
-    std::fputs("zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
-               stderr);
+  if (report.SkippedFor(SkipReason::kEncrypted) > 0 && !user.Reachable()) {
+    std::fputs(
+        "zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
+        stderr);
   }
   ReportSkipped(report, PrintableName(archiveName), source_.path);
 }
@@ -183,22 +184,22 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
 // Extracts with the progress shown. An interrupt stops the workers, whose temporary files go as
 // they unwind; the process then ends by the signal as this returns, before anything is reported.
 ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::string& archiveName,
-                                      ExtractionProgress& progress,
-                                      UserPasswordPrompt& passwords) const {
+                                      ExtractionProgress& progress, UserContact& user) const {
   if (source_.archive) throw PlatformError("cannot copy into a ZIP archive");
   if (!archive.archive) {
     throw PlatformError("copying the items of a directory is not supported on this platform");
   }
   InterruptsDeferred deferred;
   OnInterrupt stop([&progress] { progress.Cancel(); });
-  UserClashQuestion clashes(archiveName, source_.path);
+  UserPasswordPrompt passwords(archiveName, source_.path, user);
+  UserClashQuestion clashes(archiveName, source_.path, user);
   ExtractionTuning tuning;
   tuning.progress = &progress;
   tuning.passwords = &passwords;
   tuning.clashes = &clashes;
   tuning.neverReplaced = ProgramFiles();
   // The destination has just received the archive's files, so no dialog program is run from it.
-  ProgressDisplay display(progress, {archiveName, source_.path});
+  ProgressDisplay display(progress, {archiveName, source_.path, &user});
   ExtractionReport report = ExtractZipArchive(*archive.archive, source_.path, tuning);
   // An interrupted run says nothing more: the display only clears its line as it goes.
   if (!Interrupted()) display.Finish(report.filesWritten);

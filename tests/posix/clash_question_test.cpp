@@ -1,6 +1,13 @@
 #include "platform/posix/clash_question.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "tests/posix/scratch_folder.h"
 
@@ -37,7 +44,8 @@ TEST_P(ClashDialogTest, TakesTheAnswerTheDialogGives) {
   WriteDialog(desktop.Bin() / "zenity", GetParam().zenity);
   WriteDialog(desktop.Bin() / "kdialog", GetParam().kdialog);
   testing::ScratchFolder programFolder;
-  UserClashQuestion question("a.zip", programFolder.Path());
+  UserContact user;
+  UserClashQuestion question("a.zip", programFolder.Path(), user);
   EXPECT_EQ(question.AskAll(3), GetParam().choice);
 }
 
@@ -50,6 +58,34 @@ INSTANTIATE_TEST_SUITE_P(
                       AnswerCase{"KdialogReplace", {"", 255}, {"0", 0}, ClashChoice::kReplace},
                       AnswerCase{"KdialogCancel", {"", 255}, {"", 1}, ClashChoice::kCancel}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// The progress display holds back while a question is open, so the question is marked open for as
+// long as its dialog is up, and no longer.
+TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
+  using namespace std::chrono_literals;
+  FakeDesktop desktop;
+  testing::ScratchFolder programFolder;
+  std::string gate = programFolder / "gate";
+  ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+  testing::WriteFile(desktop.Bin() / "zenity",
+                     "#!/bin/sh\nread line < '" + gate + "'\nprintf 'スキップ\\n'\nexit 1\n", 0755);
+  UserContact user;
+  UserClashQuestion question("a.zip", programFolder.Path(), user);
+  std::future<ClashChoice> answer = std::async(std::launch::async, [&] { return question.AskAll(3); });
+  // The gate opens for writing only once the dialog waits at it.
+  int dialogUp = -1;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       dialogUp < 0 && std::chrono::steady_clock::now() < deadline;) {
+    dialogUp = open(gate.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (dialogUp < 0) std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GE(dialogUp, 0);
+  EXPECT_TRUE(user.QuestionOpen());
+  EXPECT_EQ(write(dialogUp, "\n", 1), 1);
+  close(dialogUp);
+  EXPECT_EQ(answer.get(), ClashChoice::kSkip);
+  EXPECT_FALSE(user.QuestionOpen());
+}
 
 TEST(TerminalAnswerTest, TakesOneNumberOrEnterForSkip) {
   EXPECT_EQ(TerminalAnswer("", 4), 1u);

@@ -125,18 +125,13 @@ ClashDecision Ask(const std::vector<Clash>& clashes, std::size_t entryCount,
 
 }  // namespace
 
-// The progress window is held back while the user answers, as it is for a password.
 ClashDecision DecideClashes(const CentralDirectory& directory, int destinationFd,
                             ClashQuestion* question,
-                            const std::vector<FileIdentity>& protectedFiles,
-                            ExtractionProgress* progress) {
+                            const std::vector<FileIdentity>& protectedFiles) {
   if (question == nullptr) return {};
   std::vector<Clash> clashes = FindClashes(directory, destinationFd, protectedFiles);
   if (clashes.empty()) return {};
-  if (progress) progress->SetAsking(true);
-  ClashDecision decision = Ask(clashes, directory.entries.size(), *question);
-  if (progress) progress->SetAsking(false);
-  return decision;
+  return Ask(clashes, directory.entries.size(), *question);
 }
 
 }  // namespace zipdrop

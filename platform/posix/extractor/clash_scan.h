@@ -6,7 +6,6 @@
 
 #include "platform/posix/extractor/central_directory.h"
 #include "zipdrop/extractor/clashes.h"
-#include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {
 
@@ -23,7 +22,6 @@ struct ClashDecision {
 /// nothing is replaced.
 ClashDecision DecideClashes(const CentralDirectory& directory, int destinationFd,
                             ClashQuestion* question,
-                            const std::vector<FileIdentity>& protectedFiles,
-                            ExtractionProgress* progress);
+                            const std::vector<FileIdentity>& protectedFiles);
 
 }  // namespace zipdrop

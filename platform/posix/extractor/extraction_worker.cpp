@@ -277,28 +277,23 @@ std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
 
 }  // namespace
 
-SharedExtraction::SharedExtraction(int archiveFd, const CentralDirectory& directory,
-                                   int destinationFd, std::vector<EntryRange> ranges,
-                                   std::uint64_t inMemoryLimit, std::uint64_t readAheadSize,
-                                   std::size_t workers, std::size_t cores,
-                                   ExtractionProgress* progress, PasswordKeeper* passwords,
-                                   std::vector<bool> replace)
-    : archiveFd(archiveFd),
-      directory(directory),
-      destinationFd(destinationFd),
-      ranges(std::move(ranges)),
-      outcomes(this->ranges.size()),
-      queue(this->ranges.size()),
-      inMemoryLimit(inMemoryLimit),
-      readAheadSize(readAheadSize),
-      progress(progress),
-      passwords(passwords),
-      origin(DownloadOrigin::Read(archiveFd)),
-      replace(std::move(replace)),
-      cores_(cores),
-      working_(workers) {
-  for (std::size_t k = 0; k < this->ranges.size(); ++k) {
-    outcomes[k].notAttemptedFrom = this->ranges[k].begin;
+SharedExtraction::SharedExtraction(ExtractionSetup setup)
+    : archiveFd(setup.archiveFd),
+      directory(setup.directory),
+      destinationFd(setup.destinationFd),
+      ranges(std::move(setup.ranges)),
+      outcomes(ranges.size()),
+      queue(ranges.size()),
+      inMemoryLimit(setup.inMemoryLimit),
+      readAheadSize(setup.readAheadSize),
+      progress(setup.progress),
+      passwords(setup.passwords),
+      origin(DownloadOrigin::Read(setup.archiveFd)),
+      replace(std::move(setup.replace)),
+      cores_(setup.cores),
+      working_(setup.workers) {
+  for (std::size_t k = 0; k < ranges.size(); ++k) {
+    outcomes[k].notAttemptedFrom = ranges[k].begin;
   }
 }
 

@@ -27,15 +27,26 @@ struct RangeOutcome {
                                      // were. Set by the worker that claimed the range.
 };
 
+/// What an extraction gives its workers to share.
+struct ExtractionSetup {
+  int archiveFd;
+  const CentralDirectory& directory;
+  int destinationFd;
+  std::vector<EntryRange> ranges;
+  std::size_t workers;  // How many workers take the ranges.
+  std::size_t cores;    // How many cores the workers may use.
+  std::uint64_t inMemoryLimit;
+  std::uint64_t readAheadSize;
+  ExtractionProgress* progress;
+  PasswordKeeper* passwords;
+  std::vector<bool> replace;
+};
+
 /// What the workers of one extraction share. Each range's outcome is written only by the worker
 /// that claimed the range.
 class SharedExtraction {
  public:
-  SharedExtraction(int archiveFd, const CentralDirectory& directory, int destinationFd,
-                   std::vector<EntryRange> ranges, std::uint64_t inMemoryLimit,
-                   std::uint64_t readAheadSize, std::size_t workers, std::size_t cores,
-                   ExtractionProgress* progress, PasswordKeeper* passwords,
-                   std::vector<bool> replace);
+  explicit SharedExtraction(ExtractionSetup setup);
 
   /// Whether a core has nothing to do: fewer workers are still at work than there are cores.
   /// A worker that has not started yet counts as at work, so this turns true only as workers end.
@@ -52,9 +63,9 @@ class SharedExtraction {
   const std::uint64_t inMemoryLimit;
   const std::uint64_t readAheadSize;  // Streamed entries this large may take a spare core.
   MadeFolders madeFolders;
-  ExtractionProgress* progress;  // May be null.
-  PasswordKeeper* passwords;     // May be null: encrypted entries are then skipped.
-  const DownloadOrigin origin;   // Read once from the archive, marked on every file written.
+  ExtractionProgress* progress;     // May be null.
+  PasswordKeeper* passwords;        // May be null: encrypted entries are then skipped.
+  const DownloadOrigin origin;      // Read once from the archive, marked on every file written.
   const std::vector<bool> replace;  // Per entry: whether it may replace a regular file; empty
                                     // when none may.
 

@@ -117,13 +117,9 @@ std::optional<EncryptedEntry> ReadEncryptedEntry(int fd, const CentralEntry& ent
   return encrypted;
 }
 
-// The progress line on a terminal is held back while the user answers there.
 std::optional<Secret> PasswordKeeper::Ask(PasswordRequest request, const std::string& name) {
   if (source_ == nullptr) return std::nullopt;
-  if (progress_) progress_->SetAsking(true);
-  std::optional<Secret> answer = source_->Ask(request, name);
-  if (progress_) progress_->SetAsking(false);
-  return answer;
+  return source_->Ask(request, name);
 }
 
 std::vector<PasswordKeeper::Candidate> PasswordKeeper::CandidatesFrom(std::size_t from) const {

@@ -12,7 +12,6 @@
 
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/zip_decryption.h"
-#include "zipdrop/extractor/extraction_progress.h"
 #include "zipdrop/extractor/extraction_report.h"
 #include "zipdrop/extractor/password_source.h"
 #include "zipdrop/extractor/secret.h"
@@ -60,8 +59,7 @@ struct OpenedEntry {
 class PasswordKeeper {
  public:
   /// source may be null: every encrypted entry is then skipped.
-  PasswordKeeper(int archiveFd, PasswordSource* source, ExtractionProgress* progress)
-      : archiveFd_(archiveFd), source_(source), progress_(progress) {}
+  PasswordKeeper(int archiveFd, PasswordSource* source) : archiveFd_(archiveFd), source_(source) {}
 
   /// How many of the first encrypted entries AskFirst judges a password by.
   static constexpr std::size_t kSampled = 4;
@@ -105,7 +103,6 @@ class PasswordKeeper {
 
   int archiveFd_;
   PasswordSource* source_;
-  ExtractionProgress* progress_;
   mutable std::mutex mutex_;  // Held while asking, so that one question is asked at a time.
   std::vector<Known> known_;  // Only ever appended to, under mutex_.
   bool wrongGiven_ = false;   // A password given was wrong.

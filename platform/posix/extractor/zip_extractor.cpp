@@ -205,19 +205,26 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal) return refused;
   if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
-  ClashDecision clashes = DecideClashes(directory, destination.Get(), tuning.clashes,
-                                        tuning.neverReplaced, tuning.progress);
+  ClashDecision clashes =
+      DecideClashes(directory, destination.Get(), tuning.clashes, tuning.neverReplaced);
   if (clashes.cancelled) {
     if (tuning.progress) tuning.progress->Cancel();
     return {};
   }
-  PasswordKeeper passwords(archiveFd.Get(), tuning.passwords, tuning.progress);
+  PasswordKeeper passwords(archiveFd.Get(), tuning.passwords);
   AskFirstPassword(archiveFd.Get(), directory, passwords);
   std::size_t workers = ChooseWorkers(directory, tuning);
-  SharedExtraction shared(archiveFd.Get(), directory, destination.Get(),
-                          PlanRanges(directory.entries, workers), tuning.inMemoryLimit,
-                          tuning.readAheadSize, workers, Cores(), tuning.progress,
-                          tuning.passwords ? &passwords : nullptr, std::move(clashes.replace));
+  SharedExtraction shared({.archiveFd = archiveFd.Get(),
+                           .directory = directory,
+                           .destinationFd = destination.Get(),
+                           .ranges = PlanRanges(directory.entries, workers),
+                           .workers = workers,
+                           .cores = Cores(),
+                           .inMemoryLimit = tuning.inMemoryLimit,
+                           .readAheadSize = tuning.readAheadSize,
+                           .progress = tuning.progress,
+                           .passwords = tuning.passwords ? &passwords : nullptr,
+                           .replace = std::move(clashes.replace)});
   std::vector<std::vector<FolderFinish>> folders(workers);
   RunWorkers(shared, folders);
   FinishAllFolders(destination.Get(), folders);

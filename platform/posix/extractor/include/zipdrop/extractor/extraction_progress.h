@@ -23,16 +23,10 @@ class ExtractionProgress {
   void Cancel() { cancelled_.store(true); }
   bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
-  /// Whether the user is being asked something (a password, or about files that already exist)
-  /// where the progress is shown.
-  void SetAsking(bool asking) { asking_.store(asking); }
-  bool Asking() const { return asking_.load(); }
-
  private:
   std::atomic<std::uint64_t> declaredTotal_{0};
   std::atomic<std::uint64_t> written_{0};
   std::atomic<bool> cancelled_{false};
-  std::atomic<bool> asking_{false};
 };
 
 }  // namespace zipdrop
