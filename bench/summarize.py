@@ -9,7 +9,7 @@ import statistics
 import sys
 import zipfile
 
-ORDER = ["tiny", "small", "large", "stored", "cp932", "one", "deflate64"]
+ORDER = ["tiny", "small", "large", "stored", "cp932", "one", "deflate64", "aes256"]
 TOOLS = ["zipdrop", "unzip", "bsdtar", "7z"]
 ABOUT = {
     "tiny": "one 26-byte file: start-up, clean-up of TEMP and the opener launch",
@@ -19,6 +19,7 @@ ABOUT = {
     "cp932": "Japanese names in CP932 without the UTF-8 flag",
     "one": "one 512 MiB text-like file, deflated: one stream, one core",
     "deflate64": "four text-like files in Deflate64, which only 7-Zip of the peers reads",
+    "aes256": "one 512 MiB text-like file, stored and encrypted with AES-256 by 7-Zip",
 }
 
 
