@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -74,8 +75,9 @@ UniqueFd ConnectTcp(const std::string& host, int port) {
 
 // libxcb and libwayland wait for a server's answer without a time limit. This guard shuts the
 // socket down once the limit has passed: the library's wait then ends as if the server had hung
-// up, and the handshake fails. The guard keeps a descriptor of its own for the socket, so that
-// the library may close its descriptor whenever it likes.
+// up, and the handshake fails. A stop requested by the caller (a progress display that is closing)
+// shuts it down at once. The guard keeps a descriptor of its own for the socket, so that the
+// library may close its descriptor whenever it likes.
 //
 // The handshakes are made here, in the calling thread, with a watcher thread, rather than in a
 // forked child that is killed when it takes too long: the checks run while extraction threads
@@ -83,8 +85,10 @@ UniqueFd ConnectTcp(const std::string& host, int port) {
 // functions, which the libraries' allocations and locks are not.
 class SocketDeadline {
  public:
-  explicit SocketDeadline(int fd)
-      : socket_(dup(fd)), watcher_([this] {
+  SocketDeadline(int fd, std::stop_token stop)
+      : socket_(dup(fd)),
+        onStop_(stop, [this] { shutdown(socket_.Get(), SHUT_RDWR); }),
+        watcher_([this] {
           std::unique_lock lock(mutex_);
           if (!wake_.wait_for(lock, kAnswerTimeout, [this] { return done_; })) {
             shutdown(socket_.Get(), SHUT_RDWR);
@@ -103,6 +107,7 @@ class SocketDeadline {
 
  private:
   UniqueFd socket_;
+  std::stop_callback<std::function<void()>> onStop_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
@@ -170,7 +175,7 @@ struct XcbDisconnection {
 
 // Whether the X server at the other end of the socket accepts us: the connection setup, made
 // with the session's cookie, must be answered with success in time.
-bool XServerAccepts(UniqueFd socket, int displayNumber) {
+bool XServerAccepts(UniqueFd socket, int displayNumber, std::stop_token stop) {
   const XLibraries* x = LoadXLibraries();
   if (x == nullptr) return false;
   XauthEntry cookie = FindCookie(*x, socket.Get(), displayNumber);
@@ -178,7 +183,7 @@ bool XServerAccepts(UniqueFd socket, int displayNumber) {
   if (cookie) {
     auth = {cookie->name_length, cookie->name, cookie->data_length, cookie->data};
   }
-  SocketDeadline deadline(socket.Get());
+  SocketDeadline deadline(socket.Get(), stop);
   std::unique_ptr<xcb_connection_t, XcbDisconnection> connection(
       x->connectToFd(socket.Release(), cookie ? &auth : nullptr));
   return x->connectionHasError(connection.get()) == 0;
@@ -190,10 +195,10 @@ struct WaylandDisconnection {
 
 // Whether the compositor at the other end of the socket answers a round trip in time: a sync
 // request, which every compositor must answer with its done event.
-bool CompositorAnswers(UniqueFd socket) {
+bool CompositorAnswers(UniqueFd socket, std::stop_token stop) {
   const WaylandLibrary* wayland = LoadWaylandLibrary();
   if (wayland == nullptr) return false;
-  SocketDeadline deadline(socket.Get());
+  SocketDeadline deadline(socket.Get(), stop);
   std::unique_ptr<wl_display, WaylandDisconnection> display(
       wayland->connectToFd(socket.Release()));
   return display && wayland->roundtrip(display.get()) >= 0;
@@ -221,7 +226,8 @@ std::optional<XDisplayAddress> ParseXDisplay(const std::string& display) {
   return XDisplayAddress{host, number};
 }
 
-bool XDisplayAnswers(const std::string& display, const std::string& socketFolder) {
+bool XDisplayAnswers(const std::string& display, const std::string& socketFolder,
+                     std::stop_token stop) {
   std::optional<XDisplayAddress> address = ParseXDisplay(display);
   if (!address) return false;
   UniqueFd socket;
@@ -232,20 +238,21 @@ bool XDisplayAnswers(const std::string& display, const std::string& socketFolder
     socket = ConnectLocal("@" + path);
     if (!socket.Valid()) socket = ConnectLocal(path);
   }
-  return socket.Valid() && XServerAccepts(std::move(socket), address->number);
+  return socket.Valid() && XServerAccepts(std::move(socket), address->number, stop);
 }
 
-bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder) {
+bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder,
+                           std::stop_token stop) {
   if (name.empty() || (name[0] != '/' && runtimeFolder.empty())) return false;
   UniqueFd socket = ConnectLocal(name[0] == '/' ? name : runtimeFolder + "/" + name);
-  return socket.Valid() && CompositorAnswers(std::move(socket));
+  return socket.Valid() && CompositorAnswers(std::move(socket), stop);
 }
 
-bool DisplayAnswers() {
+bool DisplayAnswers(std::stop_token stop) {
   std::string wayland = Environment("WAYLAND_DISPLAY");
-  if (WaylandDisplayAnswers(wayland, Environment("XDG_RUNTIME_DIR"))) return true;
+  if (WaylandDisplayAnswers(wayland, Environment("XDG_RUNTIME_DIR"), stop)) return true;
   std::string x = Environment("DISPLAY");
-  return !x.empty() && XDisplayAnswers(x);
+  return !x.empty() && XDisplayAnswers(x, kXSocketFolder, stop);
 }
 
 }  // namespace zipdrop

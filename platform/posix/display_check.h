@@ -2,9 +2,13 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace zipdrop {
+
+/// Where local X servers keep their sockets.
+inline constexpr char kXSocketFolder[] = "/tmp/.X11-unix";
 
 /// Where an X display named by a DISPLAY value listens: a local socket when host is empty (or
 /// "unix"), else TCP port 6000 + number on host.
@@ -20,18 +24,21 @@ std::optional<XDisplayAddress> ParseXDisplay(const std::string& display);
 /// Whether the X server at the display accepts a client within about a second: the connection
 /// setup is made with the session's cookie (XAUTHORITY, else ~/.Xauthority) and must succeed.
 /// Local displays are looked for as socketFolder/X<number>, and as the abstract socket of that
-/// name.
+/// name. A stop requested meanwhile ends the wait at once, as a display that did not answer.
 bool XDisplayAnswers(const std::string& display,
-                     const std::string& socketFolder = "/tmp/.X11-unix");
+                     const std::string& socketFolder = kXSocketFolder,
+                     std::stop_token stop = {});
 
 /// Whether a Wayland compositor answers a round trip within about a second at the socket a
 /// WAYLAND_DISPLAY value names: an absolute path, or a name inside runtimeFolder (XDG_RUNTIME_DIR).
-bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder);
+bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFolder,
+                           std::stop_token stop = {});
 
 /// Whether the display that DISPLAY or WAYLAND_DISPLAY names accepts us now. A display that is
 /// gone (a variable left over from an ssh or tmux session) or that refuses us (no cookie after su
 /// or sudo -u) makes zenity end with the status of a closed dialog, and one that never answers
-/// makes it wait forever; this tells those apart from the user's answer beforehand.
-bool DisplayAnswers();
+/// makes it wait forever; this tells those apart from the user's answer beforehand. A stop
+/// requested meanwhile ends the wait at once.
+bool DisplayAnswers(std::stop_token stop = {});
 
 }  // namespace zipdrop

@@ -85,6 +85,7 @@ void ProgressDisplay::Stop() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
+  closing_.request_stop();
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
@@ -118,7 +119,7 @@ ProgressDisplay::Mode ProgressDisplay::Choose() {
 }
 
 bool ProgressDisplay::OpenWindow() {
-  if (!DisplayAnswers()) return false;
+  if (!DisplayAnswers(closing_.get_token())) return false;
   std::optional<std::string> zenity = FindTrustedProgram("zenity", settings_.destination);
   if (!zenity) return false;
   int ends[2];

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -72,6 +73,7 @@ class ProgressDisplay {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  std::stop_source closing_;  // Ends a display check under way, so that closing never waits on it.
   std::thread thread_;  // Last, so that it starts once everything it uses is ready.
 };
 

@@ -39,13 +39,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A compositor that answers counts as a display; a socket that takes the connection and never
 // answers (given up after the time limit), one left behind by a server that died, or none at all
-// do not.
+// do not; nor does one that answers once the caller has asked to stop.
 TEST(DisplayAnswersTest, OnlyAServerThatAnswersCounts) {
   ScratchFolder sockets;
   FakeCompositor compositor(sockets / "wayland-1");
   ListeningSocket silentX(sockets / "X5"), silentWayland(sockets / "wayland-3");
   EXPECT_TRUE(WaylandDisplayAnswers("wayland-1", sockets.Path()));
   EXPECT_TRUE(WaylandDisplayAnswers(sockets / "wayland-1", ""));
+  std::stop_source closing;
+  closing.request_stop();
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", sockets.Path(), closing.get_token()));
   EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path()));
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-3", sockets.Path()));
   EXPECT_FALSE(XDisplayAnswers(":6", sockets.Path()));
