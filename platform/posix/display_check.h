@@ -25,8 +25,7 @@ std::optional<XDisplayAddress> ParseXDisplay(const std::string& display);
 /// setup is made with the session's cookie (XAUTHORITY, else ~/.Xauthority) and must succeed.
 /// Local displays are looked for as socketFolder/X<number>, and as the abstract socket of that
 /// name. A stop requested meanwhile ends the wait at once, as a display that did not answer.
-bool XDisplayAnswers(const std::string& display,
-                     const std::string& socketFolder = kXSocketFolder,
+bool XDisplayAnswers(const std::string& display, const std::string& socketFolder = kXSocketFolder,
                      std::stop_token stop = {});
 
 /// Whether a Wayland compositor answers a round trip within about a second at the socket a

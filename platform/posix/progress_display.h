@@ -74,7 +74,7 @@ class ProgressDisplay {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::stop_source closing_;  // Ends a display check under way, so that closing never waits on it.
-  std::thread thread_;  // Last, so that it starts once everything it uses is ready.
+  std::thread thread_;        // Last, so that it starts once everything it uses is ready.
 };
 
 }  // namespace zipdrop
