@@ -87,16 +87,25 @@ std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t c
 }
 
 // The answers are listed in the order of the choices' enumerators.
+// The questions about each file follow one another, and the progress display must not slip in
+// between them: the question stays open from the answer "decide for each file" until the one about
+// the last file, or until an answer that settles the rest.
 ClashChoice UserClashQuestion::AskAll(std::uint64_t count) {
   std::optional<std::size_t> chosen =
       Choose(ClashQuestionText(archiveName_, count), ClashAnswers());
-  return chosen ? static_cast<ClashChoice>(*chosen) : ClashChoice::kSkip;
+  ClashChoice choice = chosen ? static_cast<ClashChoice>(*chosen) : ClashChoice::kSkip;
+  if (choice == ClashChoice::kDecideEach) eachFile_.emplace(user_);
+  return choice;
 }
 
 FileClashChoice UserClashQuestion::AskOne(const std::string& name, std::uint64_t remaining) {
   std::optional<std::size_t> chosen =
       Choose(FileClashQuestionText(name, remaining), FileClashAnswers());
-  return chosen ? static_cast<FileClashChoice>(*chosen) : FileClashChoice::kSkip;
+  FileClashChoice choice = chosen ? static_cast<FileClashChoice>(*chosen) : FileClashChoice::kSkip;
+  bool more =
+      remaining > 1 && (choice == FileClashChoice::kReplace || choice == FileClashChoice::kSkip);
+  if (!more) eachFile_.reset();
+  return choice;
 }
 
 std::optional<std::size_t> UserClashQuestion::Choose(const std::string& text,

@@ -52,6 +52,7 @@ class UserClashQuestion : public ClashQuestion {
   std::string archiveName_;
   std::string programFolder_;
   UserContact& user_;
+  std::optional<UserContact::OpenQuestion> eachFile_;  // Held across the questions about each file.
 };
 
 }  // namespace zipdrop

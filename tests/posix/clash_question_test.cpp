@@ -47,6 +47,10 @@ TEST_P(ClashDialogTest, TakesTheAnswerTheDialogGives) {
   UserContact user;
   UserClashQuestion question("a.zip", programFolder.Path(), user);
   EXPECT_EQ(question.AskAll(3), GetParam().choice);
+  // The progress display stays back from "each file" until the question about the last file.
+  EXPECT_EQ(user.QuestionOpen(), GetParam().choice == ClashChoice::kDecideEach);
+  question.AskOne("1.txt", 1);
+  EXPECT_FALSE(user.QuestionOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(
