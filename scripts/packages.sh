@@ -8,7 +8,7 @@ BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdefl
                 libisal-dev nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev
                 zlib1g-dev libxml2-dev libxcb1-dev libxau-dev libwayland-dev)
 # scripts/release cross-builds zipdrop.exe with MinGW-w64 and packs it with zip.
-WINDOWS_RELEASE_PACKAGES=(ninja-build g++-mingw-w64-x86-64-posix zip)
+WINDOWS_RELEASE_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix zip)
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes, and on
 # what `zip` writes for data from a pipe; 7-Zip also makes the encrypted archives that the
 # decryption is checked against, as Info-ZIP's zip does. The desktop tests run the real dialogs

@@ -185,17 +185,7 @@ std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::s
 }
 
 std::string AsProgressTextLine(const std::string& text) {
-  std::string out = "# ";
-  for (char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out + "\n";
+  return "# " + Replaced(text, {{'\\', "\\\\"}, {'\n', "\\n"}}) + "\n";
 }
 
 // --auto-close makes zenity close when its input ends, so the window goes with us even when we

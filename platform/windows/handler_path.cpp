@@ -6,22 +6,6 @@
 
 namespace zipdrop {
 
-namespace {
-
-// The Unicode code pages have no best fit to turn off and refuse to report a default character;
-// for them an unpaired surrogate, which they would replace, is the one thing that does not survive.
-struct AnsiConversion {
-  DWORD flags;
-  BOOL* usedDefault;
-};
-
-AnsiConversion ConversionFor(UINT codePage, BOOL& usedDefault) {
-  if (codePage == CP_UTF8) return {WC_ERR_INVALID_CHARS, nullptr};
-  return {WC_NO_BEST_FIT_CHARS, &usedDefault};
-}
-
-}  // namespace
-
 std::wstring ShortFormOf(const std::wstring& path) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
@@ -40,14 +24,19 @@ std::wstring ShortFormOf(const std::wstring& path) {
 bool SurvivesAnsiCodePage(std::wstring_view text) {
   if (text.empty()) return true;
   BOOL usedDefault = FALSE;
-  AnsiConversion conversion = ConversionFor(GetACP(), usedDefault);
+  // The Unicode code pages have no best fit to turn off and refuse to report a default character;
+  // for them an unpaired surrogate, which they would replace, is the one thing that does not
+  // survive.
+  bool unicode = GetACP() == CP_UTF8;
+  DWORD flags = unicode ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL* reportDefault = unicode ? nullptr : &usedDefault;
   int units = static_cast<int>(text.size());
-  int bytes = WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, nullptr, 0, nullptr,
-                                  conversion.usedDefault);
+  int bytes =
+      WideCharToMultiByte(CP_ACP, flags, text.data(), units, nullptr, 0, nullptr, reportDefault);
   if (bytes <= 0) return false;
   std::string ansi(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, conversion.flags, text.data(), units, ansi.data(), bytes, nullptr,
-                      conversion.usedDefault);
+  WideCharToMultiByte(CP_ACP, flags, text.data(), units, ansi.data(), bytes, nullptr,
+                      reportDefault);
   if (usedDefault) return false;
   int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), bytes, nullptr, 0);
   if (back <= 0) return false;

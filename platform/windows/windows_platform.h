@@ -31,7 +31,8 @@ class WindowsPlatform : public PlatformServices {
   /// that nothing after it runs while the shell is still copying on a thread of its own.
   Value CallMember(const ObjectRef& object, const std::u16string& member,
                    const std::vector<Value>& arguments) override;
-  /// Starts the folder handler only for an existing folder (see LaunchProcess).
+  /// Starts the folder handler only for an existing folder, in the system folder, and with a path
+  /// that survives the ANSI code page, else its short form (see LaunchProcess).
   std::int64_t LaunchCommandLine(const std::u16string& commandLine, int windowStyle) override;
   char16_t PathSeparator() const override { return u'\\'; }
 
