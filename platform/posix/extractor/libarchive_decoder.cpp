@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/posix/extractor/byte_order.h"
+#include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/extractor/method_decoders.h"
 #include "platform/posix/extractor/zip_records.h"
 
@@ -41,7 +42,7 @@ std::string MadeUpLocalHeader(const CentralEntry& entry) {
   Put16(header, 1), Put16(header, zip64 ? 20 : 0);
   header += 'x';
   if (zip64) {
-    Put16(header, 0x0001), Put16(header, 16);
+    Put16(header, kExtraZip64), Put16(header, 16);
     Put32(header, entry.uncompressedSize), Put32(header, entry.uncompressedSize >> 32);
     Put32(header, entry.compressedSize), Put32(header, entry.compressedSize >> 32);
   }

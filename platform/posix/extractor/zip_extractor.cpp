@@ -32,12 +32,11 @@ namespace {
 
 // After a full disk stopped the work, every entry not attempted is counted as not extracted, by
 // its name.
-void CountNotAttempted(const SharedExtraction& shared, SkipReason reason,
-                       ExtractionReport& report) {
+void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
   for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
     for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
       const CentralEntry& entry = shared.directory.entries[i];
-      report.Skip(reason, DecodeEntryName(shared.directory.NameOf(entry)));
+      report.Skip(SkipReason::kDiskFull, DecodeEntryName(shared.directory.NameOf(entry)));
     }
   }
 }
@@ -48,7 +47,7 @@ ExtractionReport MergeOutcomes(const SharedExtraction& shared) {
   ExtractionReport report;
   for (const RangeOutcome& outcome : shared.outcomes) report.Merge(outcome.report);
   if (shared.queue.Reason() == StopReason::kDiskFull) {
-    CountNotAttempted(shared, SkipReason::kDiskFull, report);
+    CountNotAttempted(shared, report);
   }
   return report;
 }
