@@ -30,10 +30,12 @@ HRESULT ShellProcessReference::Counter::QueryInterface(REFIID iid, void** object
 ULONG ShellProcessReference::Counter::AddRef() { return ++count_; }
 
 // Every release wakes the waiting thread to look at the count again. The message carries
-// nothing; its only use is to end MsgWaitForMultipleObjectsEx.
+// nothing; its only use is to end MsgWaitForMultipleObjectsEx. The thread is read before the
+// count falls: the release that ends the owner's last wait may let it destroy the counter at once.
 ULONG ShellProcessReference::Counter::Release() {
+  DWORD waitingThread = waitingThread_;
   ULONG left = --count_;
-  PostThreadMessageW(waitingThread_, WM_NULL, 0, 0);
+  PostThreadMessageW(waitingThread, WM_NULL, 0, 0);
   return left;
 }
 
@@ -47,16 +49,20 @@ ShellProcessReference::ShellProcessReference() {
   ownCount_ = counter_.Count();
 }
 
-// A shell thread may take a reference between the first wait and the unregistering; the second
-// wait keeps it from being released into a counter that no longer exists.
+// By now the run has released every object of the shell, and the first wait covers the references
+// that those objects held. A shell thread may take a reference between the first wait and the
+// unregistering; the second wait keeps one taken by then from being released into a counter that
+// no longer exists. It narrows that race without closing it: a thread that read the registration
+// before it went but takes its reference only after the second wait has ended is not seen, and
+// nothing the shell offers would let us see it.
 ShellProcessReference::~ShellProcessReference() {
   WaitForShell();
   SHSetInstanceExplorer(nullptr);
   WaitForShell();
 }
 
-void ShellProcessReference::WaitForShell() {
-  while (counter_.Count() > ownCount_) {
+void ShellProcessReference::WaitForShell(ULONG held) {
+  while (counter_.Count() > ownCount_ + held) {
     MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     RunWaitingMessages();
   }

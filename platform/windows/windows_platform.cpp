@@ -87,17 +87,22 @@ ObjectRef WindowsPlatform::CreateAutomationObject(const std::u16string& progId) 
 
 // CopyHere is the one call after which the shell may still be at work on a thread of its own, and
 // a failed CopyHere may have started that work as well as a successful one, so the wait follows
-// it however it ends. No other call waits: a reference that the shell keeps for as long as an
-// object it returned lives, and the run holds such objects across later calls, would never go.
+// it however it ends. The shell may keep a reference for as long as an object it returned lives,
+// and the run holds the source and destination folders across the call, so the wait goes down
+// to the references held just before the call, not to none, which would never come. What such
+// objects hold is waited for when they are gone, as the program ends (see ShellProcessReference).
+// No other call waits.
 Value WindowsPlatform::CallMember(const ObjectRef& object, const std::u16string& member,
                                   const std::vector<Value>& arguments) {
   struct WaitAfterCopy {
     ShellProcessReference& shell;
     bool copies;
+    ULONG heldBefore;
     ~WaitAfterCopy() {
-      if (copies) shell.WaitForShell();
+      if (copies) shell.WaitForShell(heldBefore);
     }
-  } waitAfterCopy{shellReference_, SameIgnoringCase(WideOf(member), L"CopyHere")};
+  } waitAfterCopy{shellReference_, SameIgnoringCase(WideOf(member), L"CopyHere"),
+                  shellReference_.Held()};
   return CallDispatchMember(object, member, arguments);
 }
 

@@ -27,12 +27,13 @@ class WindowsPlatform : public PlatformServices {
   std::u16string ReadProgramFolder() override;
   std::u16string ReadEnvironment(const std::u16string& name) override;
   ObjectRef CreateAutomationObject(const std::u16string& progId) override;
-  /// After "CopyHere", returns only when the shell holds no reference to the process any more, so
-  /// that nothing after it runs while the shell is still copying on a thread of its own.
+  /// After "CopyHere", returns only when the shell holds no more references to the process than
+  /// just before the call, so that nothing after it runs while the shell is still copying on a
+  /// thread of its own.
   Value CallMember(const ObjectRef& object, const std::u16string& member,
                    const std::vector<Value>& arguments) override;
   /// Starts the folder handler only for an existing folder, in the system folder, and with a path
-  /// that survives the ANSI code page, else its short form (see LaunchProcess).
+  /// that the handler takes as it is, else its short form (see LaunchProcess).
   std::int64_t LaunchCommandLine(const std::u16string& commandLine, int windowStyle) override;
   char16_t PathSeparator() const override { return u'\\'; }
 
