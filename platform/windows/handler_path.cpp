@@ -56,13 +56,22 @@ std::wstring WithoutDoubledSeparators(std::wstring_view path) {
   return result;
 }
 
+// The handler may expand "%NAME%" in its path: Wine's always does, and Windows' does under flags
+// that we cannot see. "evil%OS%" would then be a path to the evilWindows_NT.exe that the same
+// archive put beside it. Neither rundll32 nor the handler is long-path aware, so a path of MAX_PATH
+// characters or more would reach the handler cut or not at all, and not as it was checked.
+bool HandlerTakesAsItIs(std::wstring_view path) {
+  return path.size() < MAX_PATH && path.find(L'%') == std::wstring_view::npos &&
+         SurvivesAnsiCodePage(path);
+}
+
 // A short name is made of the OEM code page's characters where short names are on, and is ASCII
 // on most systems; it is held to the same rule, since nothing else keeps it from being changed.
 std::optional<std::wstring> HandlerFormOf(const std::wstring& folder,
                                           ShortFormReader readShortForm) {
-  if (SurvivesAnsiCodePage(folder)) return folder;
+  if (HandlerTakesAsItIs(folder)) return folder;
   std::wstring shortForm = readShortForm(folder);
-  if (!shortForm.empty() && SurvivesAnsiCodePage(shortForm)) return shortForm;
+  if (!shortForm.empty() && HandlerTakesAsItIs(shortForm)) return shortForm;
   return std::nullopt;
 }
 

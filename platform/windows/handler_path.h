@@ -20,8 +20,12 @@ bool SurvivesAnsiCodePage(std::wstring_view text);
 /// The path with every run of backslashes after its leading pair cut to one.
 std::wstring WithoutDoubledSeparators(std::wstring_view path);
 
-/// The path itself when it survives the ANSI code page, else its short form when that does;
-/// nothing when neither does and the handler could only be given some other path.
+/// Whether the folder handler takes the path as it is: it survives the ANSI code page, holds no
+/// "%" and is shorter than MAX_PATH.
+bool HandlerTakesAsItIs(std::wstring_view path);
+
+/// The path itself when the handler takes it as it is, else its short form when the handler takes
+/// that; nothing when it takes neither and could only be given some other path.
 std::optional<std::wstring> HandlerFormOf(const std::wstring& folder,
                                           ShortFormReader readShortForm = &ShortFormOf);
 

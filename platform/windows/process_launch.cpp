@@ -115,7 +115,7 @@ std::wstring WithHandlerFolderChecked(std::wstring_view commandLine,
   }
   std::optional<std::wstring> handlerForm = HandlerFormOf(folder, readShortForm);
   if (!handlerForm) {
-    throw PlatformError("the folder " + Utf8Of(folder) + " has no name in the ANSI code page");
+    throw PlatformError("the folder " + Utf8Of(folder) + " has no path the handler takes as it is");
   }
   // The target is the line's last text, with only blanks and tabs after it.
   size_t targetEnd = commandLine.find_last_not_of(L" \t") + 1;
