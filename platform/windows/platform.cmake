@@ -56,4 +56,12 @@ if(ZIPDROP_TESTS)
   if(MINGW)
     target_link_options(zipdrop_launch_probe PRIVATE -municode)
   endif()
+  # A stand-in for the shell's automation object, which the end-to-end tests register in their
+  # own Wine prefix: Wine's shell cannot copy out of a ZIP file.
+  add_library(zipdrop_shell_stand_in MODULE
+    ${CMAKE_SOURCE_DIR}/tests/windows/helpers/shell_stand_in.cpp
+    ${CMAKE_SOURCE_DIR}/tests/windows/helpers/shell_stand_in.def)
+  set_target_properties(zipdrop_shell_stand_in PROPERTIES PREFIX "" OUTPUT_NAME shell_stand_in)
+  target_compile_definitions(zipdrop_shell_stand_in PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+  target_link_libraries(zipdrop_shell_stand_in PRIVATE ole32 oleaut32 uuid user32 shell32)
 endif()

@@ -61,5 +61,7 @@ check "not a ZIP: one error box" one_box_then_exit 'エラー' '使い方' 'C:\i
 check "a name with .ZIP inside: one error box" one_box_then_exit 'エラー' '使い方' 'C:\in box\a.ZIP.txt'
 
 source "$here/end_to_end_zip_run.sh"
+# shellcheck source=end_to_end_copy_run.sh
+source "$here/end_to_end_copy_run.sh"
 
 finish "end-to-end"

@@ -6,7 +6,7 @@
 # is started from the system folder with the run's command line when the result folder exists
 # (the second run makes it beforehand, in place of the copy), and not at all when it does not,
 # programs planted beside zipdrop.exe are never run, no message box appears and the program ends
-# cleanly.
+# cleanly. end_to_end_copy_run.sh runs the copy itself, against a stand-in for the shell.
 #
 # Wine's rundll32 does not accept the blank after "url.dll," that Windows' rundll32 skips, so under
 # Wine the handler starts and then finds no entry point, and no folder window appears. The launch
@@ -29,8 +29,9 @@ printf 'PK\005\006\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000\0
   > "$inbox/sample.zip"
 cp "$inbox/sample.zip" "$inbox/$japanese.zip"
 # What an archive could plant: the handler's program, and a program under the result folder's
-# name for each extension the shell's execute function tries on a path that is no folder.
-for planted in RunDll32.exe sample.exe sample.com; do
+# name for each extension the shell's execute function tries on a path that is no folder, also
+# beside the result folder where it does exist.
+for planted in RunDll32.exe sample.exe sample.com "$japanese.exe"; do
   cp "$build/zipdrop_launch_probe.exe" "$program_folder/$planted"
 done
 mkdir "$program_folder/$japanese"
@@ -70,7 +71,7 @@ planted_never_ran() { [ ! -e "$probe_report" ]; }
 # The copy failed under Wine, so the program folder holds only what the test put there.
 copy_passed_over() {
   [ "$(cd "$program_folder" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' '|')" = \
-    "./RunDll32.exe|./sample.com|./sample.exe|./zipdrop.exe|./$japanese|" ]
+    "./RunDll32.exe|./sample.com|./sample.exe|./zipdrop.exe|./$japanese|./$japanese.exe|" ]
 }
 
 check "ZIP: ends with status 0 and no box" ended_cleanly
@@ -79,6 +80,7 @@ check "ZIP: other folders kept" others_kept
 check "ZIP: system rundll32 started on the Japanese-named result folder" handler_created
 check "ZIP: the handler process ran" handler_ran
 check "ZIP: no handler started when the result folder does not exist" no_handler_without_folder
-check "ZIP: planted RunDll32.exe, sample.exe and sample.com never ran" planted_never_ran
+check "ZIP: planted RunDll32.exe, sample.exe, sample.com and $japanese.exe never ran" \
+  planted_never_ran
 check "ZIP: copy failed under Wine and was passed over" copy_passed_over
 rm -f "$sample_trace" "$japanese_trace"

@@ -136,7 +136,8 @@ TEST_F(LaunchTest, StartsTheHandlerOnlyForAnExistingFolder) {
 // What the handler is given, seen through the probe run as rundll32, under code page 1252 and
 // under 932 (run_wine_tests.sh runs both). Best fit would make "café" "cafe", where a cafe.exe may
 // wait, and "x＼evil" a path to x\evil.exe: the short name goes instead, or nothing where short
-// names are off. A verbatim path has the doubled separator of a "\\?\C:\" folder.
+// names are off. A verbatim path has the doubled separator of a "\\?\C:\" folder. The handler may
+// expand "evil%OS%" to a path to evilWindows_NT.exe, and is not long-path aware.
 enum class Handed { kAsChecked, kShortName, kNothing };
 struct HandlerRow {
   const wchar_t* name;
@@ -182,7 +183,18 @@ INSTANTIATE_TEST_SUITE_P(
                       HandlerRow{L"x\uFF3Cevil", false, Handed::kNothing, Handed::kAsChecked},
                       HandlerRow{L"x\u00A5evil", false, Handed::kAsChecked, Handed::kNothing},
                       HandlerRow{L"\u5199\u771F\u30A2\u30EB\u30D0\u30E0", false, Handed::kNothing,
-                                 Handed::kAsChecked}));
+                                 Handed::kAsChecked},
+                      HandlerRow{L"evil%OS%", false, Handed::kNothing, Handed::kNothing}));
+
+// Neither rundll32 nor the handler is long-path aware: a path of MAX_PATH characters or more goes
+// as its short form when that is shorter, and not at all otherwise.
+TEST(HandlerFormTest, IsShorterThanMaxPath) {
+  std::wstring longest(MAX_PATH - 1, L'x'), tooLong(MAX_PATH, L'x');
+  auto shortForm = +[](const std::wstring&) { return std::wstring(L"C:\\XXXXXX~1"); };
+  EXPECT_EQ(HandlerFormOf(longest, shortForm), longest);
+  EXPECT_EQ(HandlerFormOf(tooLong, shortForm), L"C:\\XXXXXX~1");
+  EXPECT_EQ(HandlerFormOf(tooLong, +[](const std::wstring& path) { return path; }), std::nullopt);
+}
 
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};
