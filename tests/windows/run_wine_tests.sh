@@ -70,8 +70,9 @@ run_unit_tests() {
   local ran failing
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log" |
     awk '{ sum += $1 } END { print sum }')
-  # Brief output names each failed test on a line of its own and gives no count of them.
-  failing=$(grep -c '^\[  FAILED  \] [^ ]* ([0-9]* ms)' "$log" || true)
+  # Brief output names each failed test on a line of its own and gives no count of them; the
+  # line of a parameterised test goes on with its parameter before the time.
+  failing=$(grep -c '^\[  FAILED  \] [^ ]*[ ,].*([0-9]* ms)' "$log" || true)
   ran=${ran:-0}
   failing=${failing:-0}
   echo "windows unit tests: $((ran - failing)) passed, $failing failed"
