@@ -28,6 +28,9 @@ std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
   hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   hidden.c_lflag |= ECHONL;
   if (tcsetattr(tty, TCSAFLUSH, &hidden) != 0) return std::nullopt;
+  // After Ctrl-Z and fg the shell has put the echo back on; it goes off again before anything
+  // more is typed. Nothing typed is thrown away, unlike at the start.
+  OnContinue hideAgain([tty, hidden] { tcsetattr(tty, TCSANOW, &hidden); });
   if (write(tty, question.data(), question.size()) < 0) {
     tcsetattr(tty, TCSAFLUSH, &saved);
     return std::nullopt;
