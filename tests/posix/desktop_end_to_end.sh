@@ -216,8 +216,9 @@ check "cancelled run opens the folder" grep -qx "$work/app/many" "$work/opened"
 
 # On a busy machine (more busy loops than cores) the display still counts as there: every run of
 # a password-protected archive asks for its password in a window.
-(cd "$work" && mkdir -p locked && echo plan >locked/secret.txt &&
-  7zz a -tzip -mem=AES256 -p'Open sesame' locked.zip locked >/dev/null)
+mkdir -p "$work/sealed/locked"
+echo plan >"$work/sealed/locked/secret.txt"
+(cd "$work/sealed" && 7zz a -tzip -mem=AES256 -p'Open sesame' locked.zip locked >/dev/null)
 busy=()
 for _ in $(seq $((2 * $(nproc) + 2))); do
   sh -c 'while :; do :; done' &
@@ -227,7 +228,7 @@ started+=("${busy[@]}")
 asked=0
 for _ in $(seq 6); do
   rm -rf "$work/app/locked"
-  start "$work/locked.zip"
+  start "$work/sealed/locked.zip"
   id=$(window パスワード) || true
   [ -n "$id" ] && xdotool windowfocus --sync "$id" type 'Open sesame' && press "$id" Return
   status_is 0 && [ "$(cat "$work/app/locked/secret.txt")" = plan ] && asked=$((asked + 1))
