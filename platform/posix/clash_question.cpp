@@ -2,58 +2,17 @@
 
 #include "platform/posix/dialog_programs.h"
 #include "platform/posix/terminal_io.h"
+#include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
 
-namespace {
-
-// A question with one button per answer; zenity prints the label of the button pressed. The last
-// answer is Cancel, which is also what closing the window means.
-std::optional<std::size_t> AskWithZenity(const std::string& text,
-                                         const std::vector<std::string>& answers,
-                                         const std::string& programFolder) {
-  std::vector<std::string> command = {"zenity",
-                                      "--question",
-                                      "--switch",
-                                      "--no-markup",
-                                      std::string("--title=") + kClashTitle,
-                                      "--text=" + text};
-  for (const std::string& answer : answers) command.push_back("--extra-button=" + answer);
-  DialogAnswer answer = RunDialog({{command, ""}}, programFolder);
-  if (answer.end == DialogEnd::kNotShown) return std::nullopt;
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    if (answer.output.View() == answers[i]) return i;
-  }
-  return answers.size() - 1;
-}
-
-// kdialog's menu prints the tag of the item chosen, and has a Cancel button of its own.
-std::optional<std::size_t> AskWithKdialog(const std::string& text,
-                                          const std::vector<std::string>& answers,
-                                          const std::string& programFolder) {
-  std::vector<std::string> command = {"kdialog", "--title", kClashTitle, "--menu",
-                                      AsLiteralRichText(text)};
-  for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
-    command.push_back(std::to_string(i));
-    command.push_back(answers[i]);
-  }
-  DialogAnswer answer = RunDialog({{command, ""}}, programFolder);
-  if (answer.end == DialogEnd::kNotShown) return std::nullopt;
-  for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
-    if (answer.end == DialogEnd::kAccepted && answer.output.View() == std::to_string(i)) return i;
-  }
-  return answers.size() - 1;
-}
-
-}  // namespace
-
 std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count) {
-  return "「" + archiveName + "」の " + std::to_string(count) +
+  return "「" + PrintableName(archiveName) + "」の " + std::to_string(count) +
          " 個のファイルは既にあります。置き換えますか?";
 }
 
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining) {
-  std::string text = "「" + entryName + "」は既にあります。置き換えますか?";
+  std::string text = "「" + PrintableName(entryName) + "」は既にあります。置き換えますか?";
   if (remaining > 1) {
     text += "\n「すべて」は、これを含む残りの " + std::to_string(remaining) +
             " 個のファイルに同じ答えを使います。";
@@ -67,7 +26,7 @@ const std::vector<std::string>& ClashAnswers() {
   return answers;
 }
 
-// Short labels: zenity makes every button as wide as the widest, and five of them must still fit
+// Short labels: the dialog makes every button as wide as the widest, and five of them must still fit
 // a small screen.
 const std::vector<std::string>& FileClashAnswers() {
   static const std::vector<std::string> answers = {"置き換える", "スキップ", "すべて置換",
@@ -112,9 +71,9 @@ std::optional<std::size_t> UserClashQuestion::Choose(const std::string& text,
                                                      const std::vector<std::string>& answers) {
   UserContact::OpenQuestion open(user_);
   if (user_.Display()) {
-    std::optional<std::size_t> chosen = AskWithZenity(text, answers, programFolder_);
-    if (!chosen) chosen = AskWithKdialog(text, answers, programFolder_);
-    if (chosen) return chosen;
+    if (std::optional<std::size_t> chosen = AskToChoose(text, kClashTitle, answers, programFolder_)) {
+      return chosen;
+    }
   }
   return ChooseOnTerminal(text, answers);
 }

@@ -16,7 +16,8 @@ namespace zipdrop {
 /// The dialog's title, as the Windows shell titles its own.
 inline constexpr char kClashTitle[] = "ファイルの置換またはスキップ";
 
-/// The question about the whole archive, and the one about a single file.
+/// The question about the whole archive, and the one about a single file, with the name shown as
+/// PrintableName shows it: the terminal and the dialog get the same safe text.
 std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count);
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining);
 

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +20,7 @@
 #include "platform/posix/posix_error.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
-#include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
 
@@ -47,8 +49,24 @@ std::string Replaced(const std::string& text,
   return out;
 }
 
-std::vector<DialogCommand> MessageBoxes(const std::string& text, const std::string& title,
-                                        int iconCode) {
+// Each line of a text as a name is shown: valid UTF-8 with every control but the line breaks
+// escaped. zenity refuses to start on an argument that is not UTF-8, and a control would act in
+// the window rather than show. The names in a text were made printable on their own already,
+// where their encoding could still be guessed; this catches whatever else would reach a program.
+std::string Shown(const std::string& text) {
+  std::string shown;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = std::min(text.find('\n', start), text.size());
+    if (start > 0) shown += '\n';
+    shown += PrintableName(std::string_view(text).substr(start, end - start));
+    start = end + 1;
+  }
+  return shown;
+}
+
+std::vector<DialogCommand> MessageBoxes(const std::string& givenText,
+                                        const std::string& givenTitle, int iconCode) {
+  std::string text = Shown(givenText), title = Shown(givenTitle);
   const char* zenityKind = iconCode == kIconExclamation ? "--warning"
                            : iconCode == kIconStop      ? "--error"
                                                         : "--info";
@@ -128,6 +146,25 @@ DialogAnswer RunToEnd(const std::string& path, const DialogCommand& dialog) {
   return answer;
 }
 
+// The line of the progress window's input that replaces the text under its bar with the given
+// text, shown literally: such a line expands backslash escapes, and a newline would end it early.
+std::string AsProgressTextLine(const std::string& text) {
+  return "# " + Replaced(Shown(text), {{'\\', "\\\\"}, {'\n', "\\n"}}) + "\n";
+}
+
+// --auto-close makes zenity close when its input ends, so the window goes with us even when we
+// are killed; we never send 100, which would close it too. Its own estimate of the time left is
+// not asked for: it was found wrong, and ours is steadier.
+std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title) {
+  return {"zenity",
+          "--progress",
+          "--auto-close",
+          "--title=" + Shown(title),
+          "--width=420",
+          "--text=" + AsLiteralMarkup(Shown(text)),
+          "--percentage=0"};
+}
+
 }  // namespace
 
 // Qt guesses whether a text is rich text, so a plain text that happens to start with a tag
@@ -158,7 +195,9 @@ std::string AsLiteralEntryText(const std::string& text) {
 // A window of 640×440 fits an 800×600 screen with room for a panel. zenity shows its input as plain text. kdialog opens the file it is given by name, /dev/stdin
 // here, and adds it line by line, guessing for each line whether it is rich text; so each line is
 // declared rich text and escaped, as the boxes' texts are.
-std::vector<DialogCommand> TextWindowDialogs(const std::string& text, const std::string& title) {
+std::vector<DialogCommand> TextWindowDialogs(const std::string& givenText,
+                                             const std::string& givenTitle) {
+  std::string text = Shown(givenText), title = Shown(givenTitle);
   std::string lines;
   for (std::size_t start = 0; start <= text.size();) {
     std::size_t end = std::min(text.find('\n', start), text.size());
@@ -177,27 +216,13 @@ std::vector<DialogCommand> MessageDialogs(const std::string& text, const std::st
 
 // The question stays an argument: it holds at most one entry's name, which a ZIP archive keeps
 // under 64 KiB, well inside the kernel's limit for one argument.
-std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::string& title) {
+std::vector<DialogCommand> PasswordDialogs(const std::string& givenText,
+                                           const std::string& givenTitle) {
+  std::string text = Shown(givenText), title = Shown(givenTitle);
   return {{{"zenity", "--entry", "--hide-text", "--no-markup", "--title=" + title,
             "--text=" + AsLiteralEntryText(text)},
            ""},
           {{"kdialog", "--title", title, "--password", AsLiteralRichText(text)}, ""}};
-}
-
-std::string AsProgressTextLine(const std::string& text) {
-  return "# " + Replaced(text, {{'\\', "\\\\"}, {'\n', "\\n"}}) + "\n";
-}
-
-// --auto-close makes zenity close when its input ends, so the window goes with us even when we
-// are killed; we never send 100, which would close it too.
-std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title) {
-  return {"zenity",
-          "--progress",
-          "--auto-close",
-          "--title=" + title,
-          "--width=420",
-          "--text=" + AsLiteralMarkup(text),
-          "--percentage=0"};
 }
 
 DialogEnd EndOfDialog(int exitStatus, std::string_view errors) {
@@ -211,11 +236,12 @@ DialogEnd EndOfDialog(int exitStatus, std::string_view errors) {
 DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs,
                        const std::string& programFolder) {
   if (!DisplayAnswers()) return {};
-  for (const DialogCommand& dialog : dialogs) {
-    std::optional<std::string> path = FindTrustedProgram(dialog.arguments[0], programFolder);
+  for (std::size_t i = 0; i < dialogs.size(); ++i) {
+    std::optional<std::string> path = FindTrustedProgram(dialogs[i].arguments[0], programFolder);
     if (!path) continue;
     try {
-      DialogAnswer answer = RunToEnd(*path, dialog);
+      DialogAnswer answer = RunToEnd(*path, dialogs[i]);
+      answer.shown = i;
       // A dialog ended by an interrupt is not one that could not be shown: no other is tried.
       if (answer.end != DialogEnd::kNotShown || Interrupted()) return answer;
     } catch (const PlatformError&) {
@@ -223,6 +249,76 @@ DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs,
     }
   }
   return {};
+}
+
+// zenity names the button pressed, with --switch leaving only ours; kdialog's menu names the tag
+// of the item chosen.
+std::optional<std::size_t> AskToChoose(const std::string& givenText, const std::string& givenTitle,
+                                       const std::vector<std::string>& answers,
+                                       const std::string& programFolder) {
+  std::string text = Shown(givenText), title = Shown(givenTitle);
+  DialogCommand zenity{{"zenity", "--question", "--switch", "--no-markup", "--title=" + title,
+                        "--text=" + text},
+                       ""};
+  for (const std::string& answer : answers) zenity.arguments.push_back("--extra-button=" + answer);
+  DialogCommand kdialog{{"kdialog", "--title", title, "--menu", AsLiteralRichText(text)}, ""};
+  for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
+    kdialog.arguments.push_back(std::to_string(i));
+    kdialog.arguments.push_back(answers[i]);
+  }
+  DialogAnswer answer = RunDialog({zenity, kdialog}, programFolder);
+  if (answer.end == DialogEnd::kNotShown) return std::nullopt;
+  for (std::size_t i = 0; i + 1 < answers.size(); ++i) {
+    bool chosen = answer.shown == 0 ? answer.output.View() == answers[i]
+                                    : answer.end == DialogEnd::kAccepted &&
+                                          answer.output.View() == std::to_string(i);
+    if (chosen) return i;
+  }
+  return answers.size() - 1;
+}
+
+bool ProgressWindow::Open(const std::string& text, const std::string& title,
+                          const std::string& programFolder, std::stop_token stop) {
+  Close();
+  if (!DisplayAnswers(stop)) return false;
+  std::optional<std::string> zenity = FindTrustedProgram("zenity", programFolder);
+  if (!zenity) return false;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  UniqueFd ours(ends[0]), theirs(ends[1]);
+  try {
+    program_ = SpawnProgramReading(*zenity, ProgressWindowCommand(text, title), theirs.Get());
+  } catch (const PlatformError&) {
+    return false;
+  }
+  input_ = std::move(ours);
+  return true;
+}
+
+// The display accepted us just before the window was opened, so its status 1 is the user's
+// Cancel or the window closed.
+std::optional<DialogEnd> ProgressWindow::Update(int percent, const std::string& text) {
+  if (program_ < 0) return DialogEnd::kNotShown;
+  int status = 0;
+  if (waitpid(program_, &status, WNOHANG) == program_) {
+    program_ = -1;
+    input_.Reset();
+    return EndOfDialog(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  // zenity takes 100 as the end, so the window shows it only once the run has ended.
+  std::string line = std::to_string(std::min(99, percent)) + "\n" + AsProgressTextLine(text);
+  send(input_.Get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return std::nullopt;
+}
+
+void ProgressWindow::Close() {
+  if (program_ < 0) return;
+  input_.Reset();
+  kill(program_, SIGTERM);
+  int status = 0;
+  while (waitpid(program_, &status, 0) < 0 && errno == EINTR) {
+  }
+  program_ = -1;
 }
 
 }  // namespace zipdrop

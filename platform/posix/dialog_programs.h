@@ -1,11 +1,19 @@
 // The desktop's dialog programs, zenity and kdialog: the one place that knows the commands that
-// show our texts literally, how a text reaches them, and what the way they end means.
+// show our texts literally, how a text reaches them, and what the way they end means. Every text
+// and title handed to them passes one escaping on its way in: it arrives as valid UTF-8, which
+// zenity demands of each argument, with no control character that could act rather than show.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "zipdrop/extractor/secret.h"
 
 namespace zipdrop {
@@ -43,14 +51,6 @@ std::vector<DialogCommand> TextWindowDialogs(const std::string& text, const std:
 /// password comes back on the program's standard output.
 std::vector<DialogCommand> PasswordDialogs(const std::string& text, const std::string& title);
 
-/// zenity's progress window, which reads percentages from its input and ends when it closes. Its
-/// own estimate of the time left is not asked for: it was found wrong, and ours is steadier.
-std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title);
-
-/// The line of the progress window's input that replaces the text under its bar with the given
-/// text, shown literally: such a line expands backslash escapes, and a newline would end it early.
-std::string AsProgressTextLine(const std::string& text);
-
 /// How a dialog ended.
 enum class DialogEnd {
   kAccepted,  // OK.
@@ -69,11 +69,42 @@ DialogEnd EndOfDialog(int exitStatus, std::string_view errors = {});
 struct DialogAnswer {
   DialogEnd end = DialogEnd::kNotShown;
   Secret output;
+  std::size_t shown = 0;  // Which of the dialogs offered was the one shown.
 };
 
 /// Shows the first of the dialogs whose program is found on the absolute PATH folders outside
 /// programFolder and the current directory, and waits until it is closed. A dialog that is not
 /// shown passes the turn to the next one. Nothing is run unless the display accepts us.
 DialogAnswer RunDialog(const std::vector<DialogCommand>& dialogs, const std::string& programFolder);
+
+/// Asks the question with one button per answer in zenity, else in kdialog's menu, whose own
+/// Cancel button stands for the last answer. The index of the answer chosen, the last one for a
+/// window closed without an answer, or nothing when neither program could show the question.
+std::optional<std::size_t> AskToChoose(const std::string& text, const std::string& title,
+                                       const std::vector<std::string>& answers,
+                                       const std::string& programFolder);
+
+/// zenity's progress window, which reads percentages from its input and ends when it closes.
+class ProgressWindow {
+ public:
+  ProgressWindow() = default;
+  ~ProgressWindow() { Close(); }
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+  /// Opens the window when a display answers and zenity is found outside programFolder; false
+  /// when it could not be opened. A stop requested meanwhile ends the display check at once.
+  bool Open(const std::string& text, const std::string& title, const std::string& programFolder,
+            std::stop_token stop);
+  /// Moves the bar to percent and replaces the text under it; a window too busy to read is not
+  /// waited for. Once the window has gone, nothing is sent, and how it ended is the answer.
+  std::optional<DialogEnd> Update(int percent, const std::string& text);
+  /// Closes the window, if it is open, and waits for its program to end.
+  void Close();
+
+ private:
+  pid_t program_ = -1;
+  UniqueFd input_;
+};
 
 }  // namespace zipdrop

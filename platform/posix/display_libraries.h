@@ -15,7 +15,7 @@ struct XLibraries {
   decltype(&xcb_connect_to_fd) connectToFd;
   decltype(&xcb_connection_has_error) connectionHasError;
   decltype(&xcb_disconnect) disconnect;
-  decltype(&XauGetBestAuthByAddr) getBestAuthByAddr;
+  decltype(&XauReadAuth) readAuth;
   decltype(&XauDisposeAuth) disposeAuth;
 };
 

@@ -21,6 +21,7 @@ namespace {
 struct Watch {
   std::mutex mutex;
   std::list<std::function<void()>> actions;
+  std::list<std::function<void()>> onContinue;
   int deferrals = 0;
   int received = 0;
   UniqueFd signalFd;
@@ -65,6 +66,10 @@ int ReadSignal(int fd) {
 void Watcher(Watch& watch) {
   while (int signal = ReadSignal(watch.signalFd.Get())) {
     std::lock_guard lock(watch.mutex);
+    if (signal == SIGCONT) {
+      for (const std::function<void()>& action : watch.onContinue) action();
+      continue;
+    }
     if (watch.received != 0) continue;
     watch.received = signal;
     for (const std::function<void()>& action : watch.actions) action();
@@ -79,7 +84,7 @@ void Watcher(Watch& watch) {
 void WatchInterrupts() {
   sigset_t signals, previous;
   sigemptyset(&signals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCONT}) {
     // A blocked signal is queued even when ignored, so an ignored one must not be blocked.
     if (!IsIgnored(signal)) sigaddset(&signals, signal);
   }
@@ -115,6 +120,19 @@ OnInterrupt::~OnInterrupt() {
   Watch& watch = TheWatch();
   std::lock_guard lock(watch.mutex);
   watch.actions.erase(entry_);
+}
+
+OnContinue::OnContinue(std::function<void()> action) {
+  Watch& watch = TheWatch();
+  std::lock_guard lock(watch.mutex);
+  watch.onContinue.push_front(std::move(action));
+  entry_ = watch.onContinue.begin();
+}
+
+OnContinue::~OnContinue() {
+  Watch& watch = TheWatch();
+  std::lock_guard lock(watch.mutex);
+  watch.onContinue.erase(entry_);
 }
 
 InterruptsDeferred::InterruptsDeferred() {

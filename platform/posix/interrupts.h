@@ -8,7 +8,8 @@
 namespace zipdrop {
 
 /// Holds SIGINT, SIGTERM, SIGHUP and SIGQUIT back on the calling thread, and so on every thread
-/// it starts afterwards, and starts the one thread that reads them. A signal that was ignored at
+/// it starts afterwards, and starts the one thread that reads them. SIGCONT is read there too; held
+/// back, it still continues the process, as it must. A signal that was ignored at
 /// start (SIGHUP under nohup) stays ignored. Must be called before any other thread exists, or a
 /// thread started earlier would take the signals and end the process at once. Without the call,
 /// or when the watcher cannot be started, the signals keep their usual effect.
@@ -27,6 +28,20 @@ class OnInterrupt {
  private:
   std::list<std::function<void()>>::iterator entry_;
   bool registered_ = false;
+};
+
+/// While it lives, action is run on the watcher's thread each time the process continues after it
+/// was stopped (Ctrl-Z, then fg): the shell has set the terminal up for itself meanwhile, and a
+/// prompt that had changed it changes it again. The action must not block.
+class OnContinue {
+ public:
+  explicit OnContinue(std::function<void()> action);
+  ~OnContinue();
+  OnContinue(const OnContinue&) = delete;
+  OnContinue& operator=(const OnContinue&) = delete;
+
+ private:
+  std::list<std::function<void()>>::iterator entry_;
 };
 
 /// While one lives, an interrupt runs the actions but does not end the process at once, so that

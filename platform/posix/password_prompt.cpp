@@ -28,6 +28,9 @@ std::optional<Secret> ReadHiddenLine(int tty, const std::string& question) {
   hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   hidden.c_lflag |= ECHONL;
   if (tcsetattr(tty, TCSAFLUSH, &hidden) != 0) return std::nullopt;
+  // After Ctrl-Z and fg the shell has put the echo back on; it goes off again before anything
+  // more is typed. Nothing typed is thrown away, unlike at the start.
+  OnContinue hideAgain([tty, hidden] { tcsetattr(tty, TCSANOW, &hidden); });
   if (write(tty, question.data(), question.size()) < 0) {
     tcsetattr(tty, TCSAFLUSH, &saved);
     return std::nullopt;
@@ -45,13 +48,13 @@ std::string PasswordRequestText(PasswordRequest request, const std::string& arch
                                 const std::string& entryName) {
   switch (request) {
     case PasswordRequest::kFirst:
-      return "「" + archiveName +
+      return "「" + PrintableName(archiveName) +
              "」はパスワードで保護されています。パスワードを入力してください。";
     case PasswordRequest::kWrong:
-      return "パスワードが違います。「" + archiveName +
+      return "パスワードが違います。「" + PrintableName(archiveName) +
              "」のパスワードをもう一度入力してください。";
     case PasswordRequest::kAnotherEntry:
-      return "「" + archiveName + "」の「" + entryName +
+      return "「" + PrintableName(archiveName) + "」の「" + PrintableName(entryName) +
              "」は別のパスワードで保護されています。パスワードを入力してください。";
   }
   return "";
@@ -68,10 +71,7 @@ std::optional<Secret> UserPasswordPrompt::Ask(PasswordRequest request,
     if (answer.end == DialogEnd::kDeclined) return std::nullopt;
   }
   if (user_.Terminal() < 0 || Interrupted()) return std::nullopt;
-  // A name may hold control characters, and the terminal must not take them as its commands.
-  std::string question =
-      PasswordRequestText(request, PrintableName(archiveName_), PrintableName(entryName));
-  return ReadHiddenLine(user_.Terminal(), "\r\x1b[K" + question + "\n" + kTitle + ": ");
+  return ReadHiddenLine(user_.Terminal(), "\r\x1b[K" + text + "\n" + kTitle + ": ");
 }
 
 }  // namespace zipdrop

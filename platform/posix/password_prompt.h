@@ -11,7 +11,8 @@
 
 namespace zipdrop {
 
-/// The text that asks for the password of the archive (and, for kAnotherEntry, of its entry).
+/// The text that asks for the password of the archive (and, for kAnotherEntry, of its entry), with
+/// the names shown as PrintableName shows them, on the terminal as in the dialog.
 std::string PasswordRequestText(PasswordRequest request, const std::string& archiveName,
                                 const std::string& entryName);
 

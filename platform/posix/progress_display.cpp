@@ -1,20 +1,11 @@
 #include "platform/posix/progress_display.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
-#include <vector>
 
-#include "platform/platform_services.h"
 #include "platform/posix/dialog_programs.h"
-#include "platform/posix/display_check.h"
-#include "platform/posix/process_spawn.h"
-#include "platform/posix/program_search.h"
 #include "platform/posix/skip_summary.h"
 #include "platform/posix/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
@@ -108,7 +99,7 @@ void ProgressDisplay::Run() {
     if (mode_ == Mode::kTerminal) DrawLine();
     if (WaitFor(kRedrawInterval)) break;
   }
-  if (mode_ == Mode::kWindow) CloseWindow();
+  if (mode_ == Mode::kWindow) window_.Close();
   if (mode_ == Mode::kTerminal) WriteToTerminal(settings_.terminalFd, "\r\x1b[K");
 }
 
@@ -119,55 +110,22 @@ ProgressDisplay::Mode ProgressDisplay::Choose() {
 }
 
 bool ProgressDisplay::OpenWindow() {
-  if (!DisplayAnswers(closing_.get_token())) return false;
-  std::optional<std::string> zenity = FindTrustedProgram("zenity", settings_.destination);
-  if (!zenity) return false;
-  int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
-  UniqueFd ours(ends[0]), theirs(ends[1]);
-  std::vector<std::string> command =
-      ProgressWindowCommand(settings_.archiveName + " を展開しています", "展開しています");
-  try {
-    window_ = SpawnProgramReading(*zenity, command, theirs.Get());
-  } catch (const PlatformError&) {
-    return false;
-  }
-  windowInput_ = std::move(ours);
-  return true;
+  return window_.Open(PrintableName(settings_.archiveName) + " を展開しています", "展開しています",
+                      settings_.destination, closing_.get_token());
 }
 
 // Sends the percentage; false once the window has gone. Only the user's Cancel, or closing the
-// window, cancels the run: the display accepted us just before the window was opened.
+// window, cancels the run.
 bool ProgressDisplay::UpdateWindow() {
-  int status = 0;
-  if (waitpid(window_, &status, WNOHANG) == window_) {
-    window_ = -1;
-    windowInput_.Reset();
-    int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (EndOfDialog(exitStatus) == DialogEnd::kDeclined) progress_.Cancel();
-    return false;
-  }
-  // zenity takes 100 as the end, so the window shows it only once the run has ended. A line
-  // that starts with '#' replaces the text under the bar.
   std::uint64_t written = progress_.Written(), total = progress_.DeclaredTotal();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   rate_.Add(seconds, written);
-  int percent = std::min(99, Percent(written, total));
-  std::string line = std::to_string(percent) + "\n" +
-                     AsProgressTextLine(settings_.archiveName + " を展開しています\n" +
-                                        ProgressText(written, total, rate_.BytesPerSecond()));
-  // A window too busy to read must not hold the extraction up, so the line may be dropped.
-  send(windowInput_.Get(), line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  return true;
-}
-
-void ProgressDisplay::CloseWindow() {
-  windowInput_.Reset();
-  kill(window_, SIGTERM);
-  int status = 0;
-  while (waitpid(window_, &status, 0) < 0 && errno == EINTR) {
-  }
-  window_ = -1;
+  std::optional<DialogEnd> end =
+      window_.Update(Percent(written, total), PrintableName(settings_.archiveName) +
+                                                  " を展開しています\n" +
+                                                  ProgressText(written, total, rate_.BytesPerSecond()));
+  if (end == DialogEnd::kDeclined) progress_.Cancel();
+  return !end;
 }
 
 void ProgressDisplay::DrawLine() {

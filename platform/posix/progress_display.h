@@ -2,7 +2,6 @@
 // progress window with a Cancel button in a desktop session, or a line redrawn on a terminal.
 #pragma once
 
-#include <sys/types.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,8 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/dialog_programs.h"
 #include "platform/posix/progress_text.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/posix/user_contact.h"
 #include "zipdrop/extractor/extraction_progress.h"
 
@@ -58,7 +57,6 @@ class ProgressDisplay {
   Mode Choose();
   bool OpenWindow();
   bool UpdateWindow();
-  void CloseWindow();
   void DrawLine();
   void Stop();
   bool QuestionOpen() const { return settings_.user && settings_.user->QuestionOpen(); }
@@ -67,8 +65,7 @@ class ProgressDisplay {
   ProgressSettings settings_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   Mode mode_ = Mode::kNone;
-  pid_t window_ = -1;
-  UniqueFd windowInput_;
+  ProgressWindow window_;
   RecentRate rate_;  // Used by the display's thread only.
   std::mutex mutex_;
   std::condition_variable wake_;

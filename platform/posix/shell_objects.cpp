@@ -106,7 +106,8 @@ std::string DescribeCopyFailure(const FolderSource& archive, const std::exceptio
 // untrustedFolder.
 void TellCopyFailed(const std::string& archiveName, const std::string& reason,
                     const std::string& untrustedFolder) {
-  std::string text = "「" + archiveName + "」を展開できませんでした（" + reason + "）";
+  std::string text =
+      "「" + PrintableName(archiveName) + "」を展開できませんでした（" + reason + "）";
   if (!ShowDialog(text, kCopyFailedTitle, kIconStop, untrustedFolder)) {
     std::fprintf(stderr, "zipdrop: %s\n", PrintableName(text).c_str());
   }
@@ -210,8 +211,9 @@ ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::st
 // Windows shell says so in a window of its own: a desktop user never sees standard error.
 void ReportUnreadableArchive(const std::string& path) {
   std::string name = path.substr(path.rfind('/') + 1);
-  std::string text = "「" + name + "」を開けません。\n\nファイルが壊れているか、ZIP ファイルでは" +
-                     "ありません。\n\n場所: " + FolderOf(path);
+  std::string text = "「" + PrintableName(name) +
+                     "」を開けません。\n\nファイルが壊れているか、ZIP ファイルではありません。" +
+                     "\n\n場所: " + PrintableName(FolderOf(path));
   std::optional<std::string> program = CanonicalPath("/proc/self/exe");
   std::string programFolder = program ? FolderOf(*program) : FolderOf(path);
   if (!ShowDialog(text, kUnreadableArchiveTitle, kIconStop, programFolder)) {

@@ -91,6 +91,14 @@ TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
   EXPECT_FALSE(user.QuestionOpen());
 }
 
+// The same text goes to the terminal and the dialog: a name's escapes and bidi controls are shown,
+// never acted on, and a name that is not UTF-8 is shown as CP932.
+TEST(ClashQuestionTextTest, ShowsNamesEscaped) {
+  EXPECT_EQ(ClashQuestionText("\x1b]0;x\x07\x1b[2J\x83p.zip", 2),
+            "「\\x1B]0;x\\x07\\x1B[2Jパ.zip」の 2 個のファイルは既にあります。置き換えますか?");
+  EXPECT_EQ(FileClashQuestionText("inv\u202Egpj.exe", 1), "「inv\\u202Egpj.exe」は既にあります。置き換えますか?");
+}
+
 TEST(TerminalAnswerTest, TakesOneNumberOrEnterForSkip) {
   EXPECT_EQ(TerminalAnswer("", 4), 1u);
   EXPECT_EQ(TerminalAnswer(" 3 ", 4), 2u);

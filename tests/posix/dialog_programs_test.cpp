@@ -27,6 +27,17 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{-1, "", DialogEnd::kNotShown},
                       EndCase{255, "", DialogEnd::kNotShown}));
 
+// zenity refuses an argument that is not UTF-8, and a control would act in the window: whatever
+// text is handed in, no argument of either program carries one.
+TEST(MessageDialogsTest, HandOverOnlyShowableText) {
+  for (const DialogCommand& dialog : MessageDialogs("a\x1b]0;t\x07\xff\u202E\nb", "\x9bT", 16)) {
+    for (const std::string& argument : dialog.arguments) {
+      EXPECT_EQ(argument.find_first_of("\x1b\x07\xff\x9b"), std::string::npos) << argument;
+      EXPECT_EQ(argument.find("\u202E"), std::string::npos) << argument;
+    }
+  }
+}
+
 struct EntryTextCase {
   const char* name;
   const char* argument;  // What zenity's entry dialog must be given to show the name.

@@ -38,8 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       XDisplayCase{":-1", std::nullopt, 0}));
 
 // A compositor that answers counts as a display; a socket that takes the connection and never
-// answers (given up after the time limit), one left behind by a server that died, or none at all
-// do not; nor does one that answers once the caller has asked to stop.
+// answers (given up after the time limit, shortened here), one left behind by a server that died,
+// or none at all do not; nor does one that answers once the caller has asked to stop.
 TEST(DisplayAnswersTest, OnlyAServerThatAnswersCounts) {
   ScratchFolder sockets;
   FakeCompositor compositor(sockets / "wayland-1");
@@ -49,8 +49,8 @@ TEST(DisplayAnswersTest, OnlyAServerThatAnswersCounts) {
   std::stop_source closing;
   closing.request_stop();
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", sockets.Path(), closing.get_token()));
-  EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path()));
-  EXPECT_FALSE(WaylandDisplayAnswers("wayland-3", sockets.Path()));
+  EXPECT_FALSE(XDisplayAnswers(":5", sockets.Path(), {}, std::chrono::seconds(1)));
+  EXPECT_FALSE(WaylandDisplayAnswers("wayland-3", sockets.Path(), {}, std::chrono::seconds(1)));
   EXPECT_FALSE(XDisplayAnswers(":6", sockets.Path()));
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-2", sockets.Path()));
   EXPECT_FALSE(WaylandDisplayAnswers("wayland-1", ""));

@@ -5,6 +5,8 @@
 #include <spawn.h>
 #include <pty.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -400,23 +402,53 @@ class PasswordProgramTest : public ProgramTest {
   std::string screen_;
 };
 
-TEST_F(PasswordProgramTest, DialogOnTheDesktop) {
+struct DialogNameCase {
+  const char* label;
+  const char* archive;  // The archive's name on disk.
+  const char* shown;    // How the entry dialog is told to show it, its backslashes doubled.
+};
+
+class PasswordDialogNameTest : public PasswordProgramTest,
+                               public ::testing::WithParamInterface<DialogNameCase> {};
+
+// Whatever the archive is called, the dialog program is handed valid UTF-8 (zenity refuses
+// anything else) without a control character, and the name that opens the archive is the real one.
+TEST_P(PasswordDialogNameTest, DialogOnTheDesktop) {
   testing::FakeCompositor display(root_ / "wayland-0");
   extraEnvironment_ = {"WAYLAND_DISPLAY=" + (root_ / "wayland-0").string()};
-  // A stand-in for zenity that records how it was called and answers the password entry.
+  fs::path archive = root_ / GetParam().archive;
+  fs::rename(root_ / "locked.zip", archive);
+  // A stand-in for zenity that records how it was called, marks what a dialog could not show,
+  // and answers the password entry.
   WriteFile(fakeBin_ / "zenity",
-            "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + (root_ / "dialog-arguments").string() +
-                "'\ncase \"$*\" in *--entry*) printf '%s\\n' '" + kPassword + "';; esac\n");
+            "#!/usr/bin/python3\nimport re, sys\nwords = [a.encode('utf-8', 'surrogateescape') "
+            "for a in sys.argv[1:]] + [sys.stdin.buffer.read()]\ndef shown(w):\n  try: return "
+            "not re.search('[\\0-\\t\\x0b-\\x1f\\x7f-\\x9f\\u202a-\\u202e\\u2066-\\u2069]', "
+            "w.decode())\n  except UnicodeDecodeError: return False\nwith open('" +
+                (root_ / "dialog-arguments").string() +
+                "', 'ab') as log:\n  for w in words: log.write(w + (b'\\n' if shown(w) else "
+                "b' <- NOT SHOWN\\n'))\nif '--entry' in sys.argv: print('" +
+                kPassword + "')\n");
   fs::permissions(fakeBin_ / "zenity", fs::perms::owner_all);
-  RunResult result = Run({(root_ / "locked.zip").string()});
+  RunResult result = Run({archive.string()});
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(ReadFile(programFolder_ / "locked/secret.txt"), "the plan");
   std::string arguments = ReadFile(root_ / "dialog-arguments");
   EXPECT_NE(arguments.find("--title=パスワード"), std::string::npos) << arguments;
-  EXPECT_NE(arguments.find("「locked.zip」"), std::string::npos) << arguments;
+  EXPECT_NE(arguments.find(GetParam().shown), std::string::npos) << arguments;
+  EXPECT_EQ(arguments.find("NOT SHOWN"), std::string::npos) << arguments;
   EXPECT_EQ(arguments.find(kPassword), std::string::npos);
   EXPECT_EQ(result.standardError.find(kPassword), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, PasswordDialogNameTest,
+    ::testing::Values(DialogNameCase{"Plain", "locked.zip", "「locked.zip」"},
+                      DialogNameCase{"Cp932WithEscapes", "\x83p\x83X\x1b]0;t\x07.zip",
+                                     "「パス\\\\x1B]0;t\\\\x07.zip」"},
+                      DialogNameCase{"BidiAndStrayBytes", "inv\u202Egpj\xFF.zip",
+                                     "「inv\\\\u202Egpj\uFFFD.zip」"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 class PasswordTerminalTest : public PasswordProgramTest,
                              public ::testing::WithParamInterface<bool> {};
@@ -462,6 +494,57 @@ TEST_P(InterruptedPromptTest, PutsTheEchoBack) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status;
   EXPECT_TRUE(EchoOn());
   close(terminal_);
+}
+
+// Stopped at the prompt and continued, after the shell has put the echo back on meanwhile, the
+// prompt turns it off again before reading on. The program leads a session of its own here, where
+// the kernel drops Ctrl-Z's SIGTSTP, so it is stopped as SIGTSTP would stop it, by SIGSTOP.
+TEST_F(PasswordProgramTest, EchoGoesOffAgainWhenContinued) {
+  pid_t pid = StartOnTerminal();
+  ASSERT_GE(pid, 0);
+  ASSERT_TRUE(ReadUntil("パスワード: ")) << screen_;
+  int status = 0;
+  kill(pid, SIGSTOP);
+  ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+  termios settings{};
+  ASSERT_EQ(tcgetattr(terminal_, &settings), 0);
+  settings.c_lflag |= ECHO;
+  ASSERT_EQ(tcsetattr(terminal_, TCSANOW, &settings), 0);
+  kill(pid, SIGCONT);
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       EchoOn() && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(EchoOn());
+  std::string answer = std::string(kPassword) + "\n";
+  ASSERT_EQ(write(terminal_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+  ReadUntil("\x01");
+  close(terminal_);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(ReadFile(programFolder_ / "locked/secret.txt"), "the plan");
+  EXPECT_EQ(screen_.find(kPassword), std::string::npos) << screen_;
+}
+
+// A display that took the connection and stays silent is waited for, and an interrupt ends the
+// wait at once.
+TEST_F(ProgramTest, InterruptEndsTheWaitForASilentDisplay) {
+  int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = (root_ / "silent-0").string();
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 4), 0);
+  extraEnvironment_ = {"WAYLAND_DISPLAY=" + path};
+  pid_t pid = Start({});
+  ASSERT_GT(pid, 0);
+  int client = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);  // The check has begun.
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  close(client);
+  close(server);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedPromptTest,
