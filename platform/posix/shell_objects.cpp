@@ -78,18 +78,21 @@ int StatusOf(const ExtractionReport& report) {
   return 0;
 }
 
-// The running program and its launcher beside it: an archive extracted into the program's own
-// folder may hold files of the same names, and no answer about clashes replaces these.
-std::vector<FileIdentity> ProgramFiles() {
-  std::vector<FileIdentity> files;
-  std::optional<std::string> program = CanonicalPath("/proc/self/exe");
-  if (!program) return files;
-  for (const std::string& path : {*program, FolderOf(*program) + "/zipdrop.desktop"}) {
+}  // namespace
+
+// The launcher and its icon are installed beside the program under these names.
+NeverReplaced ProgramFiles(const std::optional<std::string>& program) {
+  if (!program) return {.files = {}, .topFolder = true};
+  NeverReplaced kept;
+  std::string folder = FolderOf(*program);
+  for (const std::string& path : {*program, folder + "/zipdrop.desktop", folder + "/zipdrop.png"}) {
     struct stat status;
-    if (lstat(path.c_str(), &status) == 0) files.push_back({status.st_dev, status.st_ino});
+    if (lstat(path.c_str(), &status) == 0) kept.files.push_back({status.st_dev, status.st_ino});
   }
-  return files;
+  return kept;
 }
+
+namespace {
 
 // Why a copy failed outright, in the user's words where the cause is known.
 std::string DescribeCopyFailure(const FolderSource& archive, const std::exception& error) {
@@ -197,7 +200,7 @@ ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::st
   tuning.progress = &progress;
   tuning.passwords = &passwords;
   tuning.clashes = &clashes;
-  tuning.neverReplaced = ProgramFiles();
+  tuning.neverReplaced = ProgramFiles(CanonicalPath("/proc/self/exe"));
   // The destination has just received the archive's files, so no dialog program is run from it.
   ProgressDisplay display(progress, {archiveName, source_.path, &user});
   ExtractionReport report = ExtractZipArchive(*archive.archive, source_.path, tuning);

@@ -2,10 +2,12 @@
 // folder and item-collection objects) and "scripting.filesystemobject".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform_services.h"
+#include "zipdrop/extractor/clashes.h"
 
 namespace zipdrop {
 
@@ -26,6 +28,12 @@ class CopyStatus {
 /// PlatformError for any other ProgID. The objects note their copies in status when one is given;
 /// it must outlive them.
 ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status = nullptr);
+
+/// The files that no answer about clashes replaces: the running program (at `program`, as
+/// /proc names it), its launcher and the launcher's icon beside it. Without the program's path
+/// they cannot be identified, and every file directly in the destination is kept instead: the
+/// archive is extracted into the program's own folder, where they are.
+NeverReplaced ProgramFiles(const std::optional<std::string>& program);
 
 /// Calls a member of an object made by CreateShellObject or returned by one of its members.
 /// Member names are matched without regard to case. Throws PlatformError for a missing object,

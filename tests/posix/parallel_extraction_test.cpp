@@ -169,6 +169,25 @@ TEST_P(ParallelExtractionTest, CountsFaultsOnceAndKeepsTheFirstNames) {
   EXPECT_EQ(Tree().size(), 96u);
 }
 
+// Entries that meet on disk: the first in the archive's order is the one written on every run,
+// however long it takes, and the later ones are reported. A file in the way of a later path blocks
+// it, and a later file cannot take the name of a folder an earlier path made.
+TEST_P(ParallelExtractionTest, FirstOfEntriesWithOneNameIsWrittenWhateverItsSize) {
+  std::string large(30 * 1024 * 1024, 'A');
+  ZipBuilder zip;
+  zip.AddFile("same.txt", large).AddFile("filler", std::string(1024 * 1024, 'f'));
+  zip.AddFile("same.txt", "B").AddFile("d/e", "1").AddFile("d", "file").AddFile("d/e/f", "2");
+  ExtractionReport report = Extract(zip);
+  EXPECT_TRUE(testing::ReadFile(out_ + "/same.txt") == large);
+  EXPECT_EQ(testing::ReadFile(out_ + "/d/e"), "1");
+  EXPECT_EQ(report.filesWritten, 3u);
+  ASSERT_EQ(report.skipped.size(), 2u) << DescribeSkipped(report);
+  EXPECT_EQ(report.skipped[0].reason, SkipReason::kAlreadyExists);
+  EXPECT_EQ(report.skipped[0].names, (std::vector<std::string>{"same.txt", "d"}));
+  EXPECT_EQ(report.skipped[1].reason, SkipReason::kBlockedPath);
+  EXPECT_EQ(report.skipped[1].names, std::vector<std::string>{"d/e/f"});
+}
+
 // A stored entry larger than the in-memory limit, and one whose data runs past its declared size,
 // streamed or decoded whole alike.
 TEST_P(ParallelExtractionTest, ChecksStoredDataWhetherStreamedOrHeld) {

@@ -182,7 +182,7 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
   zip.WriteTo(archive_);
   ExtractionTuning tuning;
   tuning.clashes = &clashes;
-  tuning.neverReplaced = {{program.st_dev, program.st_ino}};
+  tuning.neverReplaced.files = {{program.st_dev, program.st_ino}};
   ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
   EXPECT_EQ(clashes.asked, std::vector<std::string>{"3"});
   EXPECT_EQ(ReadFile(out_ / "old.txt"), "theirs");
@@ -194,6 +194,42 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
               fs::is_directory(out_ / "became-folder.txt"));
   EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), 5u);
   ExpectNoTemporaryFiles();
+}
+
+// What the program needs is never replaced, whatever the answer: the program, its launcher and
+// icon beside it, and the archive being read. Where /proc cannot name the program, every file
+// beside it is kept, and none of them is counted in the question.
+TEST_P(ExtractorTest, KeepsTheProgramItsLauncherIconAndTheArchive) {
+  struct Row {
+    std::optional<std::string> program;
+    const char* oldText;  // What out/old.txt holds afterwards.
+  };
+  for (const Row& row : {Row{(out_ / "zipdrop").string(), "theirs"}, Row{std::nullopt, "mine"}}) {
+    const char* names[] = {"zipdrop", "zipdrop.desktop", "zipdrop.png", "old.txt", "sub/old.txt"};
+    fs::create_directory(out_ / "sub");
+    for (const char* name : names) WriteFile(out_ / name, "mine");
+    ZipBuilder zip;
+    for (const char* name : names) zip.AddFile(name, "theirs");
+    zip.AddFile("drop.zip", "theirs");
+    zip.WriteTo((out_ / "drop.zip").string());
+    std::string archive = ReadFile(out_ / "drop.zip");
+    ScriptedClashes clashes(ClashChoice::kReplace);
+    ExtractionTuning tuning;
+    tuning.clashes = &clashes;
+    tuning.neverReplaced = ProgramFiles(row.program);
+    ExtractionReport report = ExtractZipArchive((out_ / "drop.zip").string(), out_, tuning);
+    EXPECT_EQ(clashes.asked, std::vector<std::string>{row.program ? "2" : "1"});
+    for (const char* name : {"zipdrop", "zipdrop.desktop", "zipdrop.png"}) {
+      EXPECT_EQ(ReadFile(out_ / name), "mine") << name;
+    }
+    EXPECT_EQ(ReadFile(out_ / "drop.zip"), archive);
+    EXPECT_EQ(ReadFile(out_ / "old.txt"), row.oldText);
+    EXPECT_EQ(ReadFile(out_ / "sub/old.txt"), "theirs");
+    EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), row.program ? 4u : 5u);
+    ExpectNoTemporaryFiles();
+    fs::remove_all(out_);
+    fs::create_directory(out_);
+  }
 }
 
 // Each file is asked about by name until an answer covers the rest; Cancel writes nothing.

@@ -66,7 +66,7 @@ OpenedFolders OpenFolders(int destinationFd, const EntryPath& path, size_t count
     if (opened.folder.Valid()) return opened;
     if (errno != ENOENT) return OpenedFolders::Failed(ReasonForPathError(errno));
   }
-  opened.folder = UniqueFd(dup(destinationFd));
+  opened.folder = UniqueFd(fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
   if (!opened.folder.Valid()) return OpenedFolders::Failed(SkipReason::kWriteFailed);
   for (size_t i = 0; i < count; ++i) {
     UniqueFd child = OpenOrCreateFolder(opened.folder.Get(), path.components[i],
@@ -125,8 +125,8 @@ std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& att
                                  const std::string& name) {
   SetTime(file.Fd(), attributes.mtime);
   if (attributes.origin) attributes.origin->Mark(file.Fd());
-  bool published = attributes.existing == Existing::kReplaceRegularFile
-                       ? file.PublishReplacingRegularFile(name)
+  const std::optional<FileIdentity>& old = attributes.replaces;
+  bool published = old ? file.PublishReplacingRegularFile(name, old->device, old->inode)
                        : file.Publish(name);
   if (!published) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
@@ -140,17 +140,29 @@ std::optional<SkipReason> FolderCache::OpenParent(const EntryPath& path, int& fo
   std::size_t count = path.components.size() - 1;
   std::string wanted = path.Joined(count);
   if (!folder_.Valid() || wanted != path_) {
-    path_.clear();
-    OpenedFolders opened = OpenFolders(destinationFd_, path, count, made_, LastFolder::kOnTheWay);
+    known_ = false;
+    OpenedFolders opened = OpenFolders(destinationFd_, path, count, *made_, LastFolder::kOnTheWay);
     folder_ = std::move(opened.folder);
     if (opened.failure) {
       folder_.Reset();
       return opened.failure;
     }
     path_ = std::move(wanted);
+    known_ = true;
   }
   folderFd = folder_.Get();
   return std::nullopt;
+}
+
+int FolderCache::FindParent(const EntryPath& path) {
+  std::string wanted = path.Joined(path.components.size() - 1);
+  if (!known_ || wanted != path_) {
+    folder_ = wanted.empty() ? UniqueFd(fcntl(destinationFd_, F_DUPFD_CLOEXEC, 0))
+                             : OpenBeneath(destinationFd_, wanted, O_PATH | O_DIRECTORY);
+    path_ = std::move(wanted);
+    known_ = true;
+  }
+  return folder_.Get();
 }
 
 std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
@@ -161,7 +173,7 @@ std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& 
   const std::string& name = path.components.back();
   // Checked first only to spare decompressing a large entry that cannot be placed; the final
   // rename refuses to replace anything all the same.
-  if (attributes.existing == Existing::kKeep && NameExists(folder, name)) {
+  if (!attributes.replaces && NameExists(folder, name)) {
     return SkipReason::kAlreadyExists;
   }
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));

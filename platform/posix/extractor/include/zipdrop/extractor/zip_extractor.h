@@ -61,7 +61,7 @@ struct ExtractionTuning {
                                            // it they are skipped.
   ClashQuestion* clashes = nullptr;        // Asked, before anything is written, about the archive's
                                            // files that already exist; without it they are skipped.
-  std::vector<FileIdentity> neverReplaced = {};  // Files that no answer replaces.
+  NeverReplaced neverReplaced = {};
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
