@@ -374,9 +374,9 @@ TEST_F(ExtractorFixture, InterruptRemovesTheNamedTemporaryFile) {
       PrepareProcess();
       ObjectRef shell = CreateShellObject(u"Shell.Application");
       auto folder = [&](const std::string& path) {
-        return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)});
+        return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)}).value;
       };
-      Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {});
+      Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {}).value;
       CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
       _exit(0);
     }

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 
@@ -27,7 +27,7 @@ std::ptrdiff_t ReadSomeAt(int fd, char* buffer, std::size_t count, std::uint64_t
 
 std::uint64_t FileSize(int fd) {
   struct stat status;
-  if (fstat(fd, &status) != 0) throw PlatformError("cannot read the size of the ZIP archive");
+  if (fstat(fd, &status) != 0) throw ExtractorError("cannot read the size of the ZIP archive");
   return static_cast<std::uint64_t>(status.st_size);
 }
 

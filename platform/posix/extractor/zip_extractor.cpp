@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform_services.h"
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/clash_scan.h"
 #include "platform/posix/extractor/entry_kind.h"
@@ -26,6 +25,7 @@
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
 #include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 
@@ -154,13 +154,17 @@ std::optional<Refusal> CheckBeforeWriting(int archiveFd, CentralDirectory& direc
   return CheckFreeSpace(directory, destinationFd);
 }
 
+[[noreturn]] void ThrowOpenError(const std::string& action) {
+  throw ExtractorError(action + ": " + DescribeSystemError(errno));
+}
+
 // Opens the archive for reading. O_NONBLOCK keeps a FIFO put in its place from hanging the open.
 UniqueFd OpenArchive(const std::string& archivePath) {
   UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) ThrowSystemError("cannot open the ZIP archive " + archivePath);
+  if (!fd.Valid()) ThrowOpenError("cannot open the ZIP archive " + archivePath);
   struct stat status;
   if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw PlatformError(archivePath + " is not a regular file");
+    throw ExtractorError(archivePath + " is not a regular file");
   }
   return fd;
 }
@@ -189,7 +193,7 @@ std::optional<ZipArchive> OpenZipArchive(const std::string& archivePath) {
   if (!IsRegularFile(archivePath)) return std::nullopt;
   try {
     return ZipArchive(archivePath);
-  } catch (const PlatformError&) {
+  } catch (const ExtractorError&) {
     return std::nullopt;
   }
 }
@@ -206,7 +210,7 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
                                    const ExtractionTuning& tuning) {
   UniqueFd destination(open(destinationFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!destination.Valid()) {
-    ThrowSystemError("cannot open the destination folder " + destinationFolder);
+    ThrowOpenError("cannot open the destination folder " + destinationFolder);
   }
   const UniqueFd& archiveFd = archive.opened_->fd;
   CentralDirectory directory = archive.opened_->directory;
