@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/posix/extractor/beneath.h"
+#include "platform/posix/fd_io.h"
 
 namespace zipdrop {
 
@@ -79,17 +80,12 @@ OpenedFolders OpenFolders(int destinationFd, const EntryPath& path, size_t count
   return opened;
 }
 
-// Writes all the bytes, however many calls the file system takes, and counts them as written.
-std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count,
-                                   ExtractionProgress* progress) {
-  for (std::size_t done = 0; done < count;) {
-    ssize_t written = write(fd, bytes + done, count - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) return ReasonForPathError(errno);
-    if (written == 0) return SkipReason::kWriteFailed;
-    done += static_cast<std::size_t>(written);
-    if (progress) progress->AddWritten(static_cast<std::uint64_t>(written));
-  }
+// Writes all the bytes and counts those written.
+std::optional<SkipReason> WriteCounted(int fd, const char* bytes, std::size_t count,
+                                       ExtractionProgress* progress) {
+  IoResult written = WriteAll(fd, bytes, count);
+  if (progress) progress->AddWritten(written.count);
+  if (written.error != 0) return ReasonForPathError(written.error);
   return std::nullopt;
 }
 
@@ -106,8 +102,8 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttribute
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason =
-            WriteAll(fd, buffer.data(), static_cast<std::size_t>(count), attributes.progress)) {
+    if (auto reason = WriteCounted(fd, buffer.data(), static_cast<std::size_t>(count),
+                                   attributes.progress)) {
       return reason;
     }
   }
@@ -191,7 +187,8 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   // publishes the file refuses to replace anything it may not.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = WriteAll(file.Fd(), content.data(), content.size(), attributes.progress)) {
+  if (auto reason =
+          WriteCounted(file.Fd(), content.data(), content.size(), attributes.progress)) {
     return reason;
   }
   return Finish(file, attributes, path.components.back());
