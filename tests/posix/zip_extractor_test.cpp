@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -360,45 +361,84 @@ bool EveryThreadHolds(pid_t pid, int signal) {
   return threads > 1;
 }
 
-// Where files are written under a temporary name (file systems without O_TMPFILE), an interrupt
-// of a copy, prepared as the program prepares its process and with its progress display running,
-// removes that name before the process ends by the signal.
-TEST_F(ExtractorFixture, InterruptRemovesTheNamedTemporaryFile) {
+struct InterruptCase {
+  int signal;
+  bool namedTemporary;  // Files written under a hidden name, as without O_TMPFILE.
+};
+
+class InterruptTest : public ExtractorFixture,
+                      public ::testing::WithParamInterface<InterruptCase> {
+ protected:
+  // Whether the child is in the middle of writing a file: a hidden name in the destination, or a
+  // file it holds open there that has no name yet.
+  bool Writing(pid_t child) const {
+    std::error_code error;
+    if (!GetParam().namedTemporary) {
+      for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error)) {
+        std::string target = fs::read_symlink(fd.path(), error).string();
+        if (target.starts_with(out_.string()) && target.ends_with("(deleted)")) return true;
+      }
+      return false;
+    }
+    try {
+      for (const std::string& name : ListTree(out_)) {
+        if (name.starts_with(".zipdrop-")) return true;
+      }
+    } catch (const fs::filesystem_error&) {
+      // A file the child renamed or removed between being listed and being looked at.
+    }
+    return false;
+  }
+};
+
+// However a copy is interrupted, even by SIGKILL, no fragment is left: what was finished stays,
+// the file being written never appears under any name, and the process ends by the signal it got.
+// The copy runs as the program runs it, its process prepared the same way and its progress
+// display running, so every thread holds a catchable signal back until the clean-up is done.
+TEST_P(InterruptTest, LeavesNoFragment) {
   ZipBuilder zip;
   zip.AddFile("first.txt", "done").Add(testing::LargeZeroEntry("large.bin", 1ull << 30));
   zip.WriteTo(archive_);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    pid_t child = fork();
-    if (child == 0) {
-      ForceFallbacks({.namedTemporary = true});
-      PrepareProcess();
-      ObjectRef shell = CreateShellObject(u"Shell.Application");
-      auto folder = [&](const std::string& path) {
-        return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)}).value;
-      };
-      Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {}).value;
-      CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
-      _exit(0);
-    }
-    int status = 0;
-    bool caught = false;
-    while (!caught && waitpid(child, &status, WNOHANG) == 0) {
-      try {
-        for (const std::string& name : ListTree(out_)) caught |= name.starts_with(".zipdrop-");
-      } catch (const fs::filesystem_error&) {
-        // A file the child renamed or removed between being listed and being looked at.
-      }
-      if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
-    EXPECT_TRUE(EveryThreadHolds(child, signal)) << sigabbrev_np(signal);
-    kill(child, signal);
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    ExpectNoTemporaryFiles();
-    EXPECT_FALSE(fs::exists(out_ / "large.bin"));
+  const int signal = GetParam().signal;
+  pid_t child = fork();
+  if (child == 0) {
+    ForceFallbacks({.namedTemporary = GetParam().namedTemporary});
+    PrepareProcess();
+    ObjectRef shell = CreateShellObject(u"Shell.Application");
+    auto folder = [&](const std::string& path) {
+      return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)}).value;
+    };
+    Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {}).value;
+    CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
+    _exit(0);
   }
+  int status = 0;
+  bool caught = false;
+  while (!caught && waitpid(child, &status, WNOHANG) == 0) {
+    caught = Writing(child);
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
+  if (signal != SIGKILL) {
+    EXPECT_TRUE(EveryThreadHolds(child, signal)) << sigabbrev_np(signal);
+  }
+  kill(child, signal);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+  EXPECT_EQ(Extracted(), std::vector<std::string>{"first.txt"});
 }
+
+// SIGKILL leaves no chance to remove a hidden name, so it is tried where files have none.
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptTest,
+    ::testing::Values(InterruptCase{SIGINT, false}, InterruptCase{SIGTERM, false},
+                      InterruptCase{SIGHUP, false}, InterruptCase{SIGKILL, false},
+                      InterruptCase{SIGINT, true}, InterruptCase{SIGTERM, true},
+                      InterruptCase{SIGHUP, true}, InterruptCase{SIGQUIT, true}),
+    [](const auto& info) {
+      return std::string(sigabbrev_np(info.param.signal)) +
+             (info.param.namedTemporary ? "Named" : "Unnamed");
+    });
 
 }  // namespace
 }  // namespace zipdrop
