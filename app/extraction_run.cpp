@@ -136,7 +136,7 @@ void BuildResultFolder(PlatformServices& platform, RunState& run) {
 
 }  // namespace
 
-void ExtractDroppedArchive(PlatformServices& platform, std::u16string argumentText) {
+RunOutcome ExtractDroppedArchive(PlatformServices& platform, std::u16string argumentText) {
   RunState run;
   run.archivePath = std::move(argumentText);
   Attempt([&] { run.separator = platform.PathSeparator(); });
@@ -149,13 +149,13 @@ void ExtractDroppedArchive(PlatformServices& platform, std::u16string argumentTe
   bool hasName = false;
   if (!Attempt([&] { hasName = !run.nameParts.value().empty(); }) || !hasName) {
     Attempt([&] { ShowNotZipMessage(platform); });
-    return;
+    return RunOutcome::kNameRejected;
   }
   Attempt([&] { ReadName(run); });
 
   if (run.archiveExtension != kAcceptedExtension) {
     Attempt([&] { ShowNotZipMessage(platform); });
-    return;
+    return RunOutcome::kNameRejected;
   }
   Attempt([&] { run.shell = platform.CreateAutomationObject(kShellProgId); });
   Attempt([&] { CopyArchiveItems(platform, run); });
@@ -167,6 +167,7 @@ void ExtractDroppedArchive(PlatformServices& platform, std::u16string argumentTe
   });
   Attempt([&] { BuildResultFolder(platform, run); });
   Attempt([&] { OpenWithHandler(platform, run.resultFolder, kNormalFocusedWindow); });
+  return RunOutcome::kFinished;
 }
 
 void OpenWithHandler(PlatformServices& platform, const std::u16string& path, int windowStyle) {

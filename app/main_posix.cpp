@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
   // any thread exists, so that every thread started later inherits them.
   zipdrop::PrepareProcess();
   zipdrop::PosixPlatform platform(argc, argv);
-  zipdrop::StartUp(platform);
-  return platform.ExitStatus();
+  zipdrop::RunOutcome outcome = zipdrop::StartUp(platform);
+  // A rejected name ends as a refused archive does; otherwise the copies made tell the status.
+  return outcome == zipdrop::RunOutcome::kNameRejected ? 2 : platform.CopyExitStatus();
 }

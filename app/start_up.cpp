@@ -13,7 +13,7 @@ const std::u16string kUsageTitle = u"使い方";
 
 }  // namespace
 
-void StartUp(PlatformServices& platform) {
+RunOutcome StartUp(PlatformServices& platform) {
   // A platform that cannot even tell us its arguments is treated like a start without any,
   // so the user at least learns how the program is meant to be used.
   std::u16string argumentText;
@@ -27,9 +27,9 @@ void StartUp(PlatformServices& platform) {
       platform.ShowMessage(kUsageText, kUsageTitle, kIconExclamation);
     } catch (...) {
     }
-    return;
+    return RunOutcome::kFinished;
   }
-  ExtractDroppedArchive(platform, argumentText);
+  return ExtractDroppedArchive(platform, argumentText);
 }
 
 }  // namespace zipdrop

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_invariant.h"
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/posix/folder_removal.h"
 #include "platform/posix/unique_fd.h"
 

@@ -14,7 +14,7 @@
 
 #include "fuzz/fuzz_invariant.h"
 #include "fuzz/fuzz_sandbox.h"
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/skip_summary.h"
 #include "zipdrop/extractor/zip_extractor.h"
 
@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                                                 {.passwords = &passwords});
     // The summary is built from names in any bytes; it must cope with all of them.
     (void)DescribeSkipped(report);
-  } catch (const PlatformError&) {
+  } catch (const ExtractorError&) {
     // An archive that cannot be opened at all is refused as a whole; that is allowed.
   } catch (const std::exception& error) {
-    Violation("the extractor threw something other than PlatformError", error.what());
+    Violation("the extractor threw something other than ExtractorError", error.what());
   }
   sandbox.CheckAfterExtraction();
   sandbox.RemoveAndCheck();

@@ -8,19 +8,14 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
 
-namespace zipdrop {
+#include "platform/message_icons.h"
+#include "platform/platform_error.h"
 
-/// Any failure of a platform operation. Platform error codes (errno, HRESULT, GetLastError)
-/// are translated into this one type at the boundary, with a readable message.
-class PlatformError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace zipdrop {
 
 /// A late-bound automation object. Its holder releases it by dropping the last reference.
 class AutomationObject {
@@ -33,10 +28,6 @@ using ObjectRef = std::shared_ptr<AutomationObject>;
 
 /// The values that cross CallMember: nothing, a string, a boolean or an object reference.
 using Value = std::variant<std::monostate, std::u16string, bool, ObjectRef>;
-
-/// Icon codes of ShowMessage.
-inline constexpr int kIconStop = 16;
-inline constexpr int kIconExclamation = 48;
 
 /// Window-style code of a normal window that takes the focus.
 inline constexpr int kNormalFocusedWindow = 1;

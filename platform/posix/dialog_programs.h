@@ -60,8 +60,8 @@ enum class DialogEnd {
 
 /// What a dialog program's exit status (as WaitForExit gives it: -1 for a signal) and its error
 /// output mean. zenity ends with status 1 both for Cancel and when it cannot open the display, so
-/// 1 is the user's answer only from a program started just after DisplayAnswers said yes, and
-/// never when GTK has said it cannot open the display.
+/// 1 is taken as the user's answer unless GTK has said it cannot open the display; RunDialog
+/// starts a program only once DisplayAnswers has said yes, which makes that a sound reading.
 DialogEnd EndOfDialog(int exitStatus, std::string_view errors = {});
 
 /// A dialog's end, and what the program wrote on its standard output: an entry's text, or the

@@ -5,11 +5,11 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/fd_io.h"
 #include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
@@ -53,12 +53,8 @@ bool IsIgnored(int signal) {
 
 int ReadSignal(int fd) {
   signalfd_siginfo info;
-  for (;;) {
-    ssize_t count = read(fd, &info, sizeof info);
-    if (count == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
-    if (count < 0 && errno == EINTR) continue;
-    return 0;
-  }
+  IoResult read = ReadSome(fd, &info, sizeof info);
+  return read.count == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
 }
 
 // Only the first interrupt counts: a second one while the work unwinds must not cut short the

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 
 namespace zipdrop {
 

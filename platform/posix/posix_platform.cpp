@@ -1,5 +1,6 @@
 #include "platform/posix/posix_platform.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/posix/ascii_case.h"
@@ -14,8 +15,6 @@ extern char** environ;
 namespace zipdrop {
 
 namespace {
-
-constexpr int kStopSignIcon = 16;
 
 // Windows hands a program its command line as one text, and the logic strips one pair of
 // quotes from it. Quoting every argument that needs it, and only those, rebuilds the text that
@@ -37,8 +36,6 @@ PosixPlatform::PosixPlatform(int argc, char** argv) {
 
 void PosixPlatform::ShowMessage(const std::u16string& text, const std::u16string& title,
                                 int iconCode) {
-  // The logic's one error message is the stop sign; the usage message is not an error.
-  if (iconCode == kStopSignIcon) rejected_ = true;
   ShowMessageBox(text, title, iconCode, ProgramFolderBytes());
 }
 
@@ -70,12 +67,21 @@ std::u16string PosixPlatform::ReadEnvironment(const std::u16string& name) {
 ObjectRef PosixPlatform::CreateAutomationObject(const std::u16string& progId) {
   // Every copy goes through an automation object, so the opener is settled before one exists.
   ChooseOpener();
-  return CreateShellObject(progId, &copyStatus_);
+  return CreateShellObject(progId);
 }
 
+// A copy, or the opening of an archive, tells how it went in its result, or in the error it
+// throws.
 Value PosixPlatform::CallMember(const ObjectRef& object, const std::u16string& member,
                                 const std::vector<Value>& arguments) {
-  return CallShellMember(object, member, arguments);
+  try {
+    ShellResult result = CallShellMember(object, member, arguments);
+    copyStatus_ = std::max(copyStatus_, result.copyStatus);
+    return std::move(result.value);
+  } catch (const CopyFailed& failed) {
+    copyStatus_ = std::max(copyStatus_, failed.status);
+    throw;
+  }
 }
 
 // The window style asks Windows how to show the new program's first window. POSIX has no
@@ -84,8 +90,6 @@ std::int64_t PosixPlatform::LaunchCommandLine(const std::u16string& commandLine,
   ChooseOpener();
   return zipdrop::LaunchCommandLine(commandLine, ProgramFolderBytes(), opener_);
 }
-
-int PosixPlatform::ExitStatus() const { return rejected_ ? 2 : copyStatus_.Value(); }
 
 void PosixPlatform::ChooseOpener() {
   if (openerChosen_) return;

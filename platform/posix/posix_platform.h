@@ -26,10 +26,11 @@ class PosixPlatform : public PlatformServices {
   std::int64_t LaunchCommandLine(const std::u16string& commandLine, int windowStyle) override;
   char16_t PathSeparator() const override { return u'/'; }
 
-  /// The program's exit status once the run has returned: 0 when every entry was extracted (and
-  /// after the usage message), 1 when some entries were not, 2 when the name was rejected, the
-  /// archive was refused or could not be read, or the copy could not be made at all.
-  int ExitStatus() const;
+  /// The exit status the copies made tell, once the run has returned: 0 when every entry was
+  /// extracted (or nothing was copied), 1 when some entries were not, 2 when the archive was
+  /// refused or could not be read, or the copy could not be made at all. Only ever raised, so one
+  /// bad step is not hidden by a later good one.
+  int CopyExitStatus() const { return copyStatus_; }
 
  private:
   // The executable's folder, found on first use and kept: the working directory may change.
@@ -40,8 +41,7 @@ class PosixPlatform : public PlatformServices {
   std::string programName_;             // argv[0], for systems without /proc/self/exe.
   std::vector<std::string> arguments_;  // argv[1..], as the bytes the system gave.
   std::string programFolder_;
-  CopyStatus copyStatus_;
-  bool rejected_ = false;  // The error message was shown.
+  int copyStatus_ = 0;
   bool openerChosen_ = false;
   std::optional<ChosenProgram> opener_;
 };

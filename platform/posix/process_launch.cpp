@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/process_spawn.h"

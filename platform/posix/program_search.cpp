@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 
 namespace zipdrop {
 

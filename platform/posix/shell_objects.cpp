@@ -32,7 +32,7 @@ constexpr char kCopyFailedTitle[] = "展開できませんでした";
 // The base of every object this platform hands out. Call gets the member name as given.
 class ShellObject : public AutomationObject {
  public:
-  virtual Value Call(std::u16string_view member, const std::vector<Value>& arguments) = 0;
+  virtual ShellResult Call(std::u16string_view member, const std::vector<Value>& arguments) = 0;
 };
 
 [[noreturn]] void ThrowNoMember(std::u16string_view member, const char* className) {
@@ -78,18 +78,21 @@ int StatusOf(const ExtractionReport& report) {
   return 0;
 }
 
-// The running program and its launcher beside it: an archive extracted into the program's own
-// folder may hold files of the same names, and no answer about clashes replaces these.
-std::vector<FileIdentity> ProgramFiles() {
-  std::vector<FileIdentity> files;
-  std::optional<std::string> program = CanonicalPath("/proc/self/exe");
-  if (!program) return files;
-  for (const std::string& path : {*program, FolderOf(*program) + "/zipdrop.desktop"}) {
+}  // namespace
+
+// The launcher and its icon are installed beside the program under these names.
+NeverReplaced ProgramFiles(const std::optional<std::string>& program) {
+  if (!program) return {.files = {}, .topFolder = true};
+  NeverReplaced kept;
+  std::string folder = FolderOf(*program);
+  for (const std::string& path : {*program, folder + "/zipdrop.desktop", folder + "/zipdrop.png"}) {
     struct stat status;
-    if (lstat(path.c_str(), &status) == 0) files.push_back({status.st_dev, status.st_ino});
+    if (lstat(path.c_str(), &status) == 0) kept.files.push_back({status.st_dev, status.st_ino});
   }
-  return files;
+  return kept;
 }
+
+namespace {
 
 // Why a copy failed outright, in the user's words where the cause is known.
 std::string DescribeCopyFailure(const FolderSource& archive, const std::exception& error) {
@@ -117,7 +120,7 @@ class FolderItems : public ShellObject {
  public:
   explicit FolderItems(FolderSource source) : source_(std::move(source)) {}
   const FolderSource& Source() const { return source_; }
-  Value Call(std::u16string_view member, const std::vector<Value>&) override {
+  ShellResult Call(std::u16string_view member, const std::vector<Value>&) override {
     ThrowNoMember(member, "FolderItems");
   }
 
@@ -127,35 +130,32 @@ class FolderItems : public ShellObject {
 
 class ShellFolder : public ShellObject {
  public:
-  ShellFolder(FolderSource source, CopyStatus* status)
-      : source_(std::move(source)), status_(status) {}
-  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override;
+  explicit ShellFolder(FolderSource source) : source_(std::move(source)) {}
+  ShellResult Call(std::u16string_view member, const std::vector<Value>& arguments) override;
 
  private:
-  void CopyHere(const ObjectRef& itemsObject) const;
+  int CopyHere(const ObjectRef& itemsObject) const;
   ExtractionReport Extract(const FolderSource& archive, const std::string& archiveName,
                            ExtractionProgress& progress, UserContact& user) const;
   FolderSource source_;
-  CopyStatus* status_;
 };
 
-Value ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
+ShellResult ShellFolder::Call(std::u16string_view member, const std::vector<Value>& arguments) {
   if (IsMember(member, u"items")) {
     ExpectArgumentCount(arguments, 0, 0, member);
-    return ObjectRef(std::make_shared<FolderItems>(source_));
+    return ShellResult(ObjectRef(std::make_shared<FolderItems>(source_)));
   }
   if (IsMember(member, u"CopyHere")) {
     ExpectArgumentCount(arguments, 1, 1, member);
-    CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member));
-    return std::monostate();
+    return {std::monostate(), CopyHere(ArgumentOf<ObjectRef>(arguments, 0, member))};
   }
   ThrowNoMember(member, "Folder");
 }
 
 // Only the one copy the program needs is supported: every item of an archive into a directory.
 // A copy that fails outright (no archive to copy, no thread or memory to be had) fails the run,
-// and the user is told why.
-void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
+// and the user is told why. Returns the copy's exit status.
+int ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   auto* items = dynamic_cast<const FolderItems*>(itemsObject.get());
   if (items == nullptr) throw PlatformError("CopyHere needs the items of a folder");
   const std::string& archivePath = items->Source().path;
@@ -166,20 +166,24 @@ void ShellFolder::CopyHere(const ObjectRef& itemsObject) const {
   try {
     report = Extract(items->Source(), archiveName, progress, user);
   } catch (const std::exception& error) {
-    if (status_) status_->Raise(2);
     TellCopyFailed(archiveName, DescribeCopyFailure(items->Source(), error), source_.path);
-    throw PlatformError(error.what());
+    throw CopyFailed(error.what(), 2);
   }
-  if (status_) status_->Raise(progress.Cancelled() ? 1 : StatusOf(report));
   // A cancelled copy fails as it does on Windows, and the user, who asked for it, gets no report.
-  if (progress.Cancelled()) throw PlatformError("the extraction was cancelled");
+  if (progress.Cancelled()) throw CopyFailed("the extraction was cancelled", 1);
   // Without a desktop or a terminal no one can be asked, and the encrypted files are left out.
   if (report.SkippedFor(SkipReason::kEncrypted) > 0 && !user.Reachable()) {
     std::fputs(
         "zipdrop: パスワードを尋ねることができないため、暗号化されたファイルは展開しません\n",
         stderr);
   }
-  ReportSkipped(report, PrintableName(archiveName), source_.path);
+  // A report that cannot be shown (standard error closed) does not change what the copy did.
+  try {
+    ReportSkipped(report, PrintableName(archiveName), source_.path);
+  } catch (const std::exception& error) {
+    throw CopyFailed(error.what(), StatusOf(report));
+  }
+  return StatusOf(report);
 }
 
 // Extracts with the progress shown. An interrupt stops the workers, whose temporary files go as
@@ -198,7 +202,7 @@ ExtractionReport ShellFolder::Extract(const FolderSource& archive, const std::st
   tuning.progress = &progress;
   tuning.passwords = &passwords;
   tuning.clashes = &clashes;
-  tuning.neverReplaced = ProgramFiles();
+  tuning.neverReplaced = ProgramFiles(CanonicalPath("/proc/self/exe"));
   // The destination has just received the archive's files, so no dialog program is run from it.
   ProgressDisplay display(progress, {archiveName, source_.path, &user});
   ExtractionReport report = ExtractZipArchive(*archive.archive, source_.path, tuning);
@@ -239,42 +243,36 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
-  explicit ShellApplication(CopyStatus* status) : status_(status) {}
+
   // A path that gives no folder is an archive that cannot be read, or none at all.
-  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
+  ShellResult Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
     ExpectArgumentCount(arguments, 1, 1, member);
     std::optional<FolderSource> folder =
         OpenNamespace(ArgumentOf<std::u16string>(arguments, 0, member));
-    if (!folder) {
-      if (status_) status_->Raise(2);
-      return std::monostate();
-    }
-    return ObjectRef(std::make_shared<ShellFolder>(std::move(*folder), status_));
+    if (!folder) return {std::monostate(), 2};
+    return ShellResult(ObjectRef(std::make_shared<ShellFolder>(std::move(*folder))));
   }
-
- private:
-  CopyStatus* status_;
 };
 
 class FileSystemObject : public ShellObject {
  public:
   // The force argument is optional, as it is on Windows, and false when left out.
-  Value Call(std::u16string_view member, const std::vector<Value>& arguments) override {
+  ShellResult Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"DeleteFolder")) ThrowNoMember(member, "FileSystemObject");
     ExpectArgumentCount(arguments, 1, 2, member);
     const std::u16string& pattern = ArgumentOf<std::u16string>(arguments, 0, member);
     bool force = arguments.size() == 2 && ArgumentOf<bool>(arguments, 1, member);
     DeleteMatchingFolders(ToSystemBytes(pattern), force);
-    return std::monostate();
+    return ShellResult(std::monostate());
   }
 };
 
 }  // namespace
 
-ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status) {
+ObjectRef CreateShellObject(const std::u16string& progId) {
   if (EqualsIgnoringAsciiCase(progId, u"Shell.Application")) {
-    return std::make_shared<ShellApplication>(status);
+    return std::make_shared<ShellApplication>();
   }
   if (EqualsIgnoringAsciiCase(progId, u"Scripting.FileSystemObject")) {
     return std::make_shared<FileSystemObject>();
@@ -282,7 +280,7 @@ ObjectRef CreateShellObject(const std::u16string& progId, CopyStatus* status) {
   throw PlatformError("no automation class is registered as " + ToSystemBytes(progId));
 }
 
-Value CallShellMember(const ObjectRef& object, const std::u16string& member,
+ShellResult CallShellMember(const ObjectRef& object, const std::u16string& member,
                       const std::vector<Value>& arguments) {
   if (!object) throw PlatformError("member " + ToSystemBytes(member) + " called on no object");
   auto* shellObject = dynamic_cast<ShellObject*>(object.get());

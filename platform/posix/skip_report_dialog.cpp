@@ -1,6 +1,6 @@
 #include "platform/posix/skip_report_dialog.h"
 
-#include "platform/platform_services.h"
+#include "platform/message_icons.h"
 #include "platform/posix/message_box.h"
 #include "platform/posix/report_text.h"
 #include "platform/posix/skip_summary.h"

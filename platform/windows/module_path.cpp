@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/windows/windows_error.h"
 
 namespace zipdrop {

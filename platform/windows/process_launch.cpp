@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/windows/command_line.h"
 #include "platform/windows/handle_owner.h"
 #include "platform/windows/handler_path.h"

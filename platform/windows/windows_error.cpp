@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 
 namespace zipdrop {
 

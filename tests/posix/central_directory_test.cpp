@@ -7,7 +7,7 @@
 #include <functional>
 #include <limits>
 
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/unique_fd.h"
@@ -189,7 +189,7 @@ TEST_F(CentralDirectoryTest, ThrowsWhereNoCentralDirectoryParses) {
   for (const std::string& bytes : {std::string(), std::string("PK\5\6"), std::string(5000, 'z'),
                                    ZipBuilder().AddFile("a", "a").Build().substr(0, 20)}) {
     WriteBytes(bytes);
-    EXPECT_THROW(ReadCentralDirectory(fd_.Get()), PlatformError) << bytes.size();
+    EXPECT_THROW(ReadCentralDirectory(fd_.Get()), ExtractorError) << bytes.size();
   }
 }
 

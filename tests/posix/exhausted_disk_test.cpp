@@ -8,7 +8,7 @@
 
 #include "platform/posix/extractor/beneath.h"
 #include "platform/posix/skip_summary.h"
-#include "tests/posix/scratch_folder.h"
+#include "tests/posix/extractor_fixture.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"
 #include "zipdrop/extractor/zip_extractor.h"
@@ -25,10 +25,10 @@ constexpr std::size_t kPages = 12;
 
 // tmpfs charges whole pages: a file of 100 bytes takes one page of the size limit. That is how a
 // disk fills although the archive's declared sizes fit, as on any file system with blocks.
-class ExhaustedDiskTest : public ::testing::Test {
+class ExhaustedDiskTest : public testing::ExtractorFixture {
  protected:
   void SetUp() override {
-    fs::create_directory(out_);
+    ExtractorFixture::SetUp();
     disk_.emplace(out_, kPages * kPage);
     if (!disk_->Mounted()) {
       GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk_->Error()
@@ -36,22 +36,10 @@ class ExhaustedDiskTest : public ::testing::Test {
     }
   }
   void TearDown() override {
-    ForceFallbacks({});
     disk_.reset();
+    ExtractorFixture::TearDown();
   }
 
-  std::vector<std::string> Extracted() const {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(out_)) {
-      names.push_back(item.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  testing::ScratchFolder scratch_;
-  std::string out_ = scratch_ / "out";
-  std::string archive_ = scratch_ / "a.zip";
   std::optional<testing::TmpfsMount> disk_;
 };
 
@@ -70,15 +58,12 @@ TEST_P(FillingDiskTest, KeepsWhatWasWrittenAndRemovesThePartialFile) {
   }
   zip.AddFile("big.bin", std::string(6 * kPage, 'B')).AddFile("later.txt", "l");
   zip.AddFolder("later/");
-  ExtractionReport report = [&] {
-    zip.WriteTo(archive_);
-    return ExtractZipArchive(archive_, out_);
-  }();
+  ExtractionReport report = Extract(zip);
   ASSERT_FALSE(report.refusal.has_value()) << DescribeSkipped(report);
   EXPECT_EQ(report.filesWritten, 8u);
   EXPECT_EQ(report.SkippedFor(SkipReason::kDiskFull), 3u);
   EXPECT_EQ(Extracted(), small);
-  EXPECT_EQ(ReadFile(out_ + "/small7"), std::string(100, 'h'));
+  EXPECT_EQ(ReadFile(out_ / "small7"), std::string(100, 'h'));
   std::string text = DescribeSkipped(report);
   EXPECT_NE(text.find("ディスクの空き容量不足"), std::string::npos) << text;
   EXPECT_NE(text.find("(big.bin, later.txt, later/)"), std::string::npos) << text;
@@ -91,7 +76,8 @@ TEST_P(FillingDiskTest, CountsAnEntryCutShortByAnotherWorkerAsDiskFull) {
   ZipBuilder zip;
   for (char c = 'a'; c < 'i'; ++c) zip.AddFile(std::string(1, c), std::string(kPage + 1, c));
   zip.WriteTo(archive_);
-  ExtractionReport report = ExtractZipArchive(archive_, out_, {.workers = 2, .inMemoryLimit = 0});
+  ExtractionReport report =
+      ExtractZipArchive(archive_, out_.string(), {.workers = 2, .inMemoryLimit = 0});
   EXPECT_EQ(report.filesWritten + report.SkippedFor(SkipReason::kDiskFull), 8u)
       << DescribeSkipped(report);
 }
@@ -101,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(NamedTemporary, FillingDiskTest, ::testing::Bool());
 // When the declared sizes alone exceed the free space, nothing is written at all.
 TEST_F(ExhaustedDiskTest, RefusesAnArchiveWhoseDeclaredSizesCannotFit) {
   testing::WriteLibarchiveZip(archive_, {{"fits.txt", "f"}, {"zeros", std::string(kPages * kPage, '\0')}});
-  ExtractionReport report = ExtractZipArchive(archive_, out_);
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string());
   ASSERT_TRUE(report.refusal.has_value());
   EXPECT_EQ(report.refusal->reason, RefusalReason::kNotEnoughSpace);
   EXPECT_EQ(report.refusal->bytesNeeded, kPages * kPage + 1);

@@ -1,5 +1,7 @@
-// The one fixture of the extractor's tests: a fresh folder with the archive's path, an empty
-// destination "out" and, beside it, a folder "outside" that no extraction may touch.
+// The fixture of the extractor's tests that write into a folder: a scratch folder with the
+// archive's path, an empty destination "out" and, beside it, a folder "outside" that no
+// extraction may touch, checked after every test. The umask is 022 while a test runs, and the
+// fallbacks a test forces are undone after it.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/posix/folder_removal.h"
 #include "tests/posix/scratch_folder.h"
 

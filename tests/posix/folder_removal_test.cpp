@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {

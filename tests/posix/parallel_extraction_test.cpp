@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "platform/posix/skip_summary.h"
-#include "tests/posix/scratch_folder.h"
+#include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
 #include "zipdrop/extractor/extraction_progress.h"
 #include "zipdrop/extractor/zip_extractor.h"
@@ -26,13 +26,12 @@ struct Tuning {
   ExtractionTuning tuning;
 };
 
-class ParallelExtractionTest : public ::testing::TestWithParam<Tuning> {
+class ParallelExtractionTest : public testing::ExtractorFixture,
+                               public ::testing::WithParamInterface<Tuning> {
  protected:
-  void SetUp() override { fs::create_directory(out_); }
-
   ExtractionReport Extract(const ZipBuilder& zip) {
     zip.WriteTo(archive_);
-    return ExtractZipArchive(archive_, out_, GetParam().tuning);
+    return ExtractZipArchive(archive_, out_.string(), GetParam().tuning);
   }
 
   // Every path under out, with a file's content after it: the whole tree in one comparable list.
@@ -51,10 +50,6 @@ class ParallelExtractionTest : public ::testing::TestWithParam<Tuning> {
     std::sort(lines.begin(), lines.end());
     return lines;
   }
-
-  testing::ScratchFolder scratch_;
-  std::string out_ = scratch_ / "out";
-  std::string archive_ = scratch_ / "a.zip";
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -110,7 +105,7 @@ TEST_P(ParallelExtractionTest, CountsBytesWrittenAndStopsWhenCancelled) {
   ExtractionTuning tuning = GetParam().tuning;
   tuning.progress = &progress;
   zip.WriteTo(archive_);
-  EXPECT_EQ(ExtractZipArchive(archive_, out_, tuning).filesWritten, 50u);
+  EXPECT_EQ(ExtractZipArchive(archive_, out_.string(), tuning).filesWritten, 50u);
   EXPECT_EQ(progress.DeclaredTotal(), total);
   EXPECT_EQ(progress.Written(), total);
 
@@ -133,7 +128,7 @@ TEST_P(ParallelExtractionTest, RestoresFolderModesAndTimesAfterEveryWorkerIsDone
   ExtractionReport report = Extract(zip);
   EXPECT_EQ(report.foldersCreated, 1u);
   struct stat status;
-  ASSERT_EQ(stat((out_ + "/kept").c_str(), &status), 0);
+  ASSERT_EQ(stat((out_ / "kept").c_str(), &status), 0);
   EXPECT_EQ(status.st_mtime, 1000000000);
   EXPECT_EQ(status.st_mode & 07777, 0700u);
 }
@@ -169,6 +164,25 @@ TEST_P(ParallelExtractionTest, CountsFaultsOnceAndKeepsTheFirstNames) {
   EXPECT_EQ(Tree().size(), 96u);
 }
 
+// Entries that meet on disk: the first in the archive's order is the one written on every run,
+// however long it takes, and the later ones are reported. A file in the way of a later path blocks
+// it, and a later file cannot take the name of a folder an earlier path made.
+TEST_P(ParallelExtractionTest, FirstOfEntriesWithOneNameIsWrittenWhateverItsSize) {
+  std::string large(30 * 1024 * 1024, 'A');
+  ZipBuilder zip;
+  zip.AddFile("same.txt", large).AddFile("filler", std::string(1024 * 1024, 'f'));
+  zip.AddFile("same.txt", "B").AddFile("d/e", "1").AddFile("d", "file").AddFile("d/e/f", "2");
+  ExtractionReport report = Extract(zip);
+  EXPECT_TRUE(testing::ReadFile(out_ / "same.txt") == large);
+  EXPECT_EQ(testing::ReadFile(out_ / "d/e"), "1");
+  EXPECT_EQ(report.filesWritten, 3u);
+  ASSERT_EQ(report.skipped.size(), 2u) << DescribeSkipped(report);
+  EXPECT_EQ(report.skipped[0].reason, SkipReason::kAlreadyExists);
+  EXPECT_EQ(report.skipped[0].names, (std::vector<std::string>{"same.txt", "d"}));
+  EXPECT_EQ(report.skipped[1].reason, SkipReason::kBlockedPath);
+  EXPECT_EQ(report.skipped[1].names, std::vector<std::string>{"d/e/f"});
+}
+
 // A stored entry larger than the in-memory limit, and one whose data runs past its declared size,
 // streamed or decoded whole alike.
 TEST_P(ParallelExtractionTest, ChecksStoredDataWhetherStreamedOrHeld) {
@@ -183,7 +197,7 @@ TEST_P(ParallelExtractionTest, ChecksStoredDataWhetherStreamedOrHeld) {
   EXPECT_EQ(report.SkippedFor(SkipReason::kUnreadableData), 1u);
   std::vector<std::string> tree = Tree();
   EXPECT_NE(std::find(tree.begin(), tree.end(), "big.bin=" + big), tree.end());
-  EXPECT_FALSE(fs::exists(out_ + "/short"));
+  EXPECT_FALSE(fs::exists(out_ / "short"));
 }
 
 // Deflated entries, from libarchive's own writer, in and out of the in-memory path.
@@ -197,7 +211,7 @@ TEST_P(ParallelExtractionTest, DecodesDeflatedEntriesOfEverySize) {
     files.push_back({"deflated/" + std::to_string(i) + ".txt", data});
   }
   testing::WriteLibarchiveZip(archive_, files);
-  ExtractionReport report = ExtractZipArchive(archive_, out_, GetParam().tuning);
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string(), GetParam().tuning);
   EXPECT_EQ(report.filesWritten, 30u);
   std::vector<std::string> tree = Tree();
   for (const auto& file : files) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/platform_services.h"
+#include "platform/platform_error.h"
 #include "platform/posix/text_encoding.h"
 #include "tests/posix/scratch_folder.h"
 

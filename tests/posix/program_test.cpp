@@ -14,11 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
@@ -312,47 +310,6 @@ TEST_F(ProgramTest, ClosedStandardErrorDoesNotStopTheRun) {
   EXPECT_FALSE(fs::exists(temp_ / "Temporary Directory 4"));
   EXPECT_EQ(OpenedArguments(), std::vector<std::string>{(programFolder_ / "piped").string()});
 }
-
-class InterruptedProgramTest : public ProgramTest, public ::testing::WithParamInterface<int> {
- protected:
-  // Whether the process has a file open that has no name yet, inside the program folder: the
-  // extraction is then in the middle of writing one.
-  bool WritingUnnamedFile(pid_t pid) {
-    std::error_code error;
-    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-      std::string target = fs::read_symlink(fd.path(), error).string();
-      if (target.starts_with(programFolder_.string()) && target.ends_with("(deleted)")) return true;
-    }
-    return false;
-  }
-};
-
-// However the run is interrupted, even by SIGKILL, no fragment is left: what was finished stays,
-// the file being written never appears, and the process ends by the signal it got.
-TEST_P(InterruptedProgramTest, LeavesNoFragment) {
-  ZipBuilder zip;
-  zip.AddFile("big/first.txt", "done").Add(testing::LargeZeroEntry("big/large.bin", 1ull << 30));
-  zip.WriteTo(root_ / "big.zip");
-  pid_t pid = Start({(root_ / "big.zip").string()});
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  bool caught = false;
-  while (!caught && waitpid(pid, &status, WNOHANG) == 0) {
-    caught = WritingUnnamedFile(pid);
-    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
-  kill(pid, GetParam());
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << status;
-  for (const std::string& name : testing::ListTree(programFolder_)) {
-    EXPECT_TRUE(name == "big" || name == "big/first.txt" || name == "zipdrop") << name;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedProgramTest,
-                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGKILL),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 // Password-protected archives, as 7-Zip writes them: the password is asked for by a dialog on a
 // desktop, or on the terminal, and never appears in an argument list or any output.

@@ -27,7 +27,7 @@ TEST_P(ProgIdTest, KnownClassesAreCreatedWhateverTheCase) {
   ASSERT_NE(object, nullptr);
   bool answersNamespace = false;
   try {
-    answersNamespace = std::holds_alternative<ObjectRef>(CallShellMember(object, u"Namespace", {u"/"}));
+    answersNamespace = std::holds_alternative<ObjectRef>(CallShellMember(object, u"Namespace", {u"/"}).value);
   } catch (const PlatformError&) {
   }
   EXPECT_EQ(answersNamespace, GetParam().isShell);
@@ -59,7 +59,7 @@ class ShellObjectsTest : public ::testing::Test {
   }
   static Value Call(const ObjectRef& object, const std::u16string& member,
                     std::vector<Value> arguments = {}) {
-    return CallShellMember(object, member, arguments);
+    return CallShellMember(object, member, arguments).value;
   }
   ObjectRef Namespace(const std::string& path) {
     Value folder = Call(shell_, u"Namespace", {FromSystemBytes(path)});

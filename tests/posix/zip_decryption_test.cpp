@@ -12,14 +12,23 @@
 #include <vector>
 
 #include "platform/posix/skip_summary.h"
-#include "tests/posix/scratch_folder.h"
+#include "tests/posix/extractor_fixture.h"
 #include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {
 namespace {
 
 using testing::ReadFile;
-using testing::ScratchFolder;
+
+// The extractor's fixture, with a.zip made by a real archiver from files written beside it.
+class ArchiverFixture : public testing::ExtractorFixture {
+ protected:
+  // Runs the command in the folder that holds the archive's path; it makes a.zip there.
+  void Archive(const std::string& command) {
+    std::string line = "cd '" + root_.string() + "' && " + command + " >/dev/null";
+    ASSERT_EQ(std::system(line.c_str()), 0) << "7zz and zip are needed: " << line;
+  }
+};
 
 // The one entry of an archive, as its local header places it.
 struct RawEntry {
@@ -69,17 +78,17 @@ struct SchemeCase {
   std::size_t keyLength;
 };
 
-class ZipDecryptionTest : public ::testing::TestWithParam<SchemeCase> {
+class ZipDecryptionTest : public ArchiverFixture,
+                          public ::testing::WithParamInterface<SchemeCase> {
  protected:
   void SetUp() override {
+    ArchiverFixture::SetUp();
     for (int i = 0; i < 3000; ++i) content_ += "line " + std::to_string(i) + " of the secret\n";
-    testing::WriteFile(folder_ / "secret.txt", content_);
-    std::string command = "cd '" + folder_.Path() + "' && 7zz a -tzip -mx0 -p'Open sesame 26' -mem=" +
-                          GetParam().method + " a.zip secret.txt >/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "7zz is needed: " << command;
-    entry_ = FirstEntry(ReadFile(folder_ / "a.zip"));
+    testing::WriteFile(root_ / "secret.txt", content_);
+    ASSERT_NO_FATAL_FAILURE(Archive(std::string("7zz a -tzip -mx0 -p'Open sesame 26' -mem=") +
+                                    GetParam().method + " a.zip secret.txt"));
+    entry_ = FirstEntry(ReadFile(archive_));
   }
-  ScratchFolder folder_;
   std::string content_;
   RawEntry entry_;
 };
@@ -137,38 +146,36 @@ struct PasswordCase {
 // An archive 7-Zip wrote: one.txt and big.txt (deflated, several blocks) under "one", two.txt
 // under "two" and plain.txt without a password, in each scheme.
 class PasswordProtectedArchiveTest
-    : public ::testing::TestWithParam<std::tuple<const char*, PasswordCase>> {
+    : public ArchiverFixture,
+      public ::testing::WithParamInterface<std::tuple<const char*, PasswordCase>> {
  protected:
   void SetUp() override {
+    ArchiverFixture::SetUp();
     std::string big;
     for (int i = 0; i < 200000; ++i) big += std::to_string(i * 7919) + "\n";
-    testing::WriteFile(folder_ / "one.txt", "first secret");
-    testing::WriteFile(folder_ / "big.txt", big);
-    testing::WriteFile(folder_ / "two.txt", "second secret");
-    testing::WriteFile(folder_ / "plain.txt", "open");
-    std::string add = "cd '" + folder_.Path() + "' && 7zz a -tzip -mem=" +
-                      std::get<0>(GetParam()) + " a.zip ";
-    ASSERT_EQ(std::system((add + "-pone one.txt big.txt >/dev/null").c_str()), 0);
-    ASSERT_EQ(std::system((add + "-ptwo two.txt >/dev/null").c_str()), 0);
-    ASSERT_EQ(std::system((add + "plain.txt >/dev/null").c_str()), 0);
-    std::filesystem::create_directory(out_);
+    testing::WriteFile(root_ / "one.txt", "first secret");
+    testing::WriteFile(root_ / "big.txt", big);
+    testing::WriteFile(root_ / "two.txt", "second secret");
+    testing::WriteFile(root_ / "plain.txt", "open");
+    std::string add = std::string("7zz a -tzip -mem=") + std::get<0>(GetParam()) + " a.zip ";
+    ASSERT_NO_FATAL_FAILURE(Archive(add + "-pone one.txt big.txt"));
+    ASSERT_NO_FATAL_FAILURE(Archive(add + "-ptwo two.txt"));
+    ASSERT_NO_FATAL_FAILURE(Archive(add + "plain.txt"));
   }
-  testing::ScratchFolder folder_;
-  std::string out_ = folder_ / "out";
 };
 
 TEST_P(PasswordProtectedArchiveTest, AsksAsTheUserExpectsAndWritesOnlyWhatOpened) {
   const PasswordCase& c = std::get<1>(GetParam());
   ScriptedPasswords passwords(c.answers);
   ExtractionReport report =
-      ExtractZipArchive(folder_ / "a.zip", out_, {.workers = 1, .passwords = &passwords});
+      ExtractZipArchive(archive_, out_.string(), {.workers = 1, .passwords = &passwords});
   EXPECT_EQ(passwords.requests, c.asked);
   std::vector<std::string> expected = c.extracted;
   expected.push_back("plain.txt");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(testing::ListTree(out_), expected) << DescribeSkipped(report);
   for (const std::string& name : expected) {
-    EXPECT_EQ(ReadFile(out_ + "/" + name), ReadFile(folder_ / name)) << name;
+    EXPECT_EQ(ReadFile(out_ / name), ReadFile(root_ / name)) << name;
   }
   EXPECT_EQ(report.SkippedFor(c.skippedAs), 3 - c.extracted.size()) << DescribeSkipped(report);
 }
@@ -200,33 +207,25 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(info.param)) + std::get<1>(info.param).label;
     });
 
-// Runs the command in the folder; it makes a.zip there.
-void Archive(const ScratchFolder& folder, const std::string& command) {
-  std::string line = "cd '" + folder.Path() + "' && " + command + " >/dev/null";
-  ASSERT_EQ(std::system(line.c_str()), 0) << line;
-}
-
 struct ArchiverCase {
   const char* label;
   const char* command;  // Encrypts secret.txt into a.zip with the password "pw".
 };
 
-class ArchiverPasswordTest : public ::testing::TestWithParam<ArchiverCase> {};
+class ArchiverPasswordTest : public ArchiverFixture,
+                             public ::testing::WithParamInterface<ArchiverCase> {};
 
 // What each zip tool writes opens with the right password, and the header's check alone turns
 // away nearly every wrong one, large entries being tried on nothing else before they are written.
 TEST_P(ArchiverPasswordTest, OpensWithTheRightPasswordAndChecksTheWrongOnes) {
-  ScratchFolder folder;
   std::string content;
   for (int i = 0; i < 5000; ++i) content += "row " + std::to_string(i) + "\n";
-  testing::WriteFile(folder / "secret.txt", content);
-  Archive(folder, GetParam().command);
-  std::filesystem::create_directory(folder / "out");
+  testing::WriteFile(root_ / "secret.txt", content);
+  ASSERT_NO_FATAL_FAILURE(Archive(GetParam().command));
   ScriptedPasswords passwords({"pw"});
-  ExtractionReport report =
-      ExtractZipArchive(folder / "a.zip", folder / "out", {.passwords = &passwords});
-  EXPECT_TRUE(ReadFile(folder / "out/secret.txt") == content) << DescribeSkipped(report);
-  RawEntry entry = FirstEntry(ReadFile(folder / "a.zip"));
+  ExtractionReport report = ExtractZipArchive(archive_, out_.string(), {.passwords = &passwords});
+  EXPECT_TRUE(ReadFile(out_ / "secret.txt") == content) << DescribeSkipped(report);
+  RawEntry entry = FirstEntry(ReadFile(archive_));
   EXPECT_TRUE(StartDecryption(entry.scheme, "pw", entry.header));
   int passed = 0;
   for (int i = 0; i < 256; ++i) {
@@ -251,27 +250,26 @@ struct DamageCase {
   bool understated;  // Its declared size cut down to 1,000 bytes, else a byte of it changed.
 };
 
-class DamagedEncryptedEntryTest : public ::testing::TestWithParam<DamageCase> {};
+class DamagedEncryptedEntryTest : public ArchiverFixture,
+                                  public ::testing::WithParamInterface<DamageCase> {};
 
 // A damaged entry is reported as damaged, even when it is the one the password is first tried
 // on: the right password stays right for the others. The password's trial on an entry that
 // inflates past its declared size must stop at that size.
 TEST_P(DamagedEncryptedEntryTest, LeavesThePasswordRightForTheOthers) {
-  ScratchFolder folder;
-  testing::WriteFile(folder / "a.txt", std::string(GetParam().size, GetParam().fill));
-  testing::WriteFile(folder / "b.txt", "second");
-  testing::WriteFile(folder / "c.txt", "third");
-  Archive(folder, "7zz a -tzip -mem=ZipCrypto -ppw a.zip a.txt b.txt c.txt");
-  std::string zip = ReadFile(folder / "a.zip");
+  testing::WriteFile(root_ / "a.txt", std::string(GetParam().size, GetParam().fill));
+  testing::WriteFile(root_ / "b.txt", "second");
+  testing::WriteFile(root_ / "c.txt", "third");
+  ASSERT_NO_FATAL_FAILURE(Archive("7zz a -tzip -mem=ZipCrypto -ppw a.zip a.txt b.txt c.txt"));
+  std::string zip = ReadFile(archive_);
   if (GetParam().understated) zip.replace(zip.find("PK\1\2") + 24, 4, "\xE8\3\0\0", 4);
   if (!GetParam().understated) zip[30 + Read(zip, 26, 2) + Read(zip, 28, 2) + 40] ^= 1;
-  testing::WriteFile(folder / "a.zip", zip);
-  std::filesystem::create_directory(folder / "out");
+  testing::WriteFile(archive_, zip);
   ScriptedPasswords passwords({"pw"});
   ExtractionReport report =
-      ExtractZipArchive(folder / "a.zip", folder / "out", {.workers = 1, .passwords = &passwords});
+      ExtractZipArchive(archive_, out_.string(), {.workers = 1, .passwords = &passwords});
   EXPECT_EQ(passwords.requests, std::vector<Request>{Request::kFirst});
-  EXPECT_EQ(testing::ListTree(folder / "out"), (std::vector<std::string>{"b.txt", "c.txt"}));
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"b.txt", "c.txt"}));
   EXPECT_EQ(report.SkippedFor(SkipReason::kUnreadableData), 1u) << DescribeSkipped(report);
 }
 
@@ -283,21 +281,22 @@ INSTANTIATE_TEST_SUITE_P(Damages, DamagedEncryptedEntryTest,
 // A wrong password that passes ZipCrypto's one-byte check on an entry too large to try first is
 // found out by the entry's content: the user hears that the password was wrong, and the entry is
 // extracted with the right one given next.
-TEST(WrongPasswordTest, ThatPassesTheCheckByChanceIsAskedForAgain) {
-  ScratchFolder folder;
-  testing::WriteFile(folder / "big.bin", std::string(5 << 20, 'b'));
-  testing::WriteFile(folder / "small.txt", "small");
-  Archive(folder, "7zz a -tzip -mx0 -mem=ZipCrypto -pright a.zip big.bin small.txt");
-  RawEntry big = FirstEntry(ReadFile(folder / "a.zip"));
+using WrongPasswordTest = ArchiverFixture;
+
+TEST_F(WrongPasswordTest, ThatPassesTheCheckByChanceIsAskedForAgain) {
+  testing::WriteFile(root_ / "big.bin", std::string(5 << 20, 'b'));
+  testing::WriteFile(root_ / "small.txt", "small");
+  ASSERT_NO_FATAL_FAILURE(
+      Archive("7zz a -tzip -mx0 -mem=ZipCrypto -pright a.zip big.bin small.txt"));
+  RawEntry big = FirstEntry(ReadFile(archive_));
   int i = 0;
   while (i < 65536 && !StartDecryption(big.scheme, "w" + std::to_string(i), big.header)) ++i;
   std::string lucky = "w" + std::to_string(i);
-  std::filesystem::create_directory(folder / "out");
   ScriptedPasswords passwords({lucky, "right"});
   ExtractionReport report =
-      ExtractZipArchive(folder / "a.zip", folder / "out", {.workers = 1, .passwords = &passwords});
+      ExtractZipArchive(archive_, out_.string(), {.workers = 1, .passwords = &passwords});
   EXPECT_EQ(passwords.requests, (std::vector<Request>{Request::kFirst, Request::kWrong}));
-  EXPECT_EQ(testing::ListTree(folder / "out"), (std::vector<std::string>{"big.bin", "small.txt"}))
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"big.bin", "small.txt"}))
       << DescribeSkipped(report);
 }
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
@@ -214,10 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExtractorFaultTest, ThrowsWhenTheArchiveOrTheFolderCannotBeOpened) {
   ZipBuilder().AddFile("x", "x").WriteTo(archive_);
-  EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), PlatformError);
-  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_), PlatformError);
+  EXPECT_THROW(ExtractZipArchive(archive_, (root_ / "missing").string()), ExtractorError);
+  EXPECT_THROW(ExtractZipArchive((root_ / "missing.zip").string(), out_), ExtractorError);
   ZipBuilder::WriteBytes(archive_, "not an archive");
-  EXPECT_THROW(ExtractZipArchive(archive_, out_), PlatformError);
+  EXPECT_THROW(ExtractZipArchive(archive_, out_), ExtractorError);
 }
 
 TEST_F(ExtractorFaultTest, OpensArchivesAndNothingElse) {

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -182,7 +183,7 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
   zip.WriteTo(archive_);
   ExtractionTuning tuning;
   tuning.clashes = &clashes;
-  tuning.neverReplaced = {{program.st_dev, program.st_ino}};
+  tuning.neverReplaced.files = {{program.st_dev, program.st_ino}};
   ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
   EXPECT_EQ(clashes.asked, std::vector<std::string>{"3"});
   EXPECT_EQ(ReadFile(out_ / "old.txt"), "theirs");
@@ -194,6 +195,42 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
               fs::is_directory(out_ / "became-folder.txt"));
   EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), 5u);
   ExpectNoTemporaryFiles();
+}
+
+// What the program needs is never replaced, whatever the answer: the program, its launcher and
+// icon beside it, and the archive being read. Where /proc cannot name the program, every file
+// beside it is kept, and none of them is counted in the question.
+TEST_P(ExtractorTest, KeepsTheProgramItsLauncherIconAndTheArchive) {
+  struct Row {
+    std::optional<std::string> program;
+    const char* oldText;  // What out/old.txt holds afterwards.
+  };
+  for (const Row& row : {Row{(out_ / "zipdrop").string(), "theirs"}, Row{std::nullopt, "mine"}}) {
+    const char* names[] = {"zipdrop", "zipdrop.desktop", "zipdrop.png", "old.txt", "sub/old.txt"};
+    fs::create_directory(out_ / "sub");
+    for (const char* name : names) WriteFile(out_ / name, "mine");
+    ZipBuilder zip;
+    for (const char* name : names) zip.AddFile(name, "theirs");
+    zip.AddFile("drop.zip", "theirs");
+    zip.WriteTo((out_ / "drop.zip").string());
+    std::string archive = ReadFile(out_ / "drop.zip");
+    ScriptedClashes clashes(ClashChoice::kReplace);
+    ExtractionTuning tuning;
+    tuning.clashes = &clashes;
+    tuning.neverReplaced = ProgramFiles(row.program);
+    ExtractionReport report = ExtractZipArchive((out_ / "drop.zip").string(), out_, tuning);
+    EXPECT_EQ(clashes.asked, std::vector<std::string>{row.program ? "2" : "1"});
+    for (const char* name : {"zipdrop", "zipdrop.desktop", "zipdrop.png"}) {
+      EXPECT_EQ(ReadFile(out_ / name), "mine") << name;
+    }
+    EXPECT_EQ(ReadFile(out_ / "drop.zip"), archive);
+    EXPECT_EQ(ReadFile(out_ / "old.txt"), row.oldText);
+    EXPECT_EQ(ReadFile(out_ / "sub/old.txt"), "theirs");
+    EXPECT_EQ(report.SkippedFor(SkipReason::kAlreadyExists), row.program ? 4u : 5u);
+    ExpectNoTemporaryFiles();
+    fs::remove_all(out_);
+    fs::create_directory(out_);
+  }
 }
 
 // Each file is asked about by name until an answer covers the rest; Cancel writes nothing.
@@ -324,45 +361,84 @@ bool EveryThreadHolds(pid_t pid, int signal) {
   return threads > 1;
 }
 
-// Where files are written under a temporary name (file systems without O_TMPFILE), an interrupt
-// of a copy, prepared as the program prepares its process and with its progress display running,
-// removes that name before the process ends by the signal.
-TEST_F(ExtractorFixture, InterruptRemovesTheNamedTemporaryFile) {
+struct InterruptCase {
+  int signal;
+  bool namedTemporary;  // Files written under a hidden name, as without O_TMPFILE.
+};
+
+class InterruptTest : public ExtractorFixture,
+                      public ::testing::WithParamInterface<InterruptCase> {
+ protected:
+  // Whether the child is in the middle of writing a file: a hidden name in the destination, or a
+  // file it holds open there that has no name yet.
+  bool Writing(pid_t child) const {
+    std::error_code error;
+    if (!GetParam().namedTemporary) {
+      for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error)) {
+        std::string target = fs::read_symlink(fd.path(), error).string();
+        if (target.starts_with(out_.string()) && target.ends_with("(deleted)")) return true;
+      }
+      return false;
+    }
+    try {
+      for (const std::string& name : ListTree(out_)) {
+        if (name.starts_with(".zipdrop-")) return true;
+      }
+    } catch (const fs::filesystem_error&) {
+      // A file the child renamed or removed between being listed and being looked at.
+    }
+    return false;
+  }
+};
+
+// However a copy is interrupted, even by SIGKILL, no fragment is left: what was finished stays,
+// the file being written never appears under any name, and the process ends by the signal it got.
+// The copy runs as the program runs it, its process prepared the same way and its progress
+// display running, so every thread holds a catchable signal back until the clean-up is done.
+TEST_P(InterruptTest, LeavesNoFragment) {
   ZipBuilder zip;
   zip.AddFile("first.txt", "done").Add(testing::LargeZeroEntry("large.bin", 1ull << 30));
   zip.WriteTo(archive_);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    pid_t child = fork();
-    if (child == 0) {
-      ForceFallbacks({.namedTemporary = true});
-      PrepareProcess();
-      ObjectRef shell = CreateShellObject(u"Shell.Application");
-      auto folder = [&](const std::string& path) {
-        return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)});
-      };
-      Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {});
-      CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
-      _exit(0);
-    }
-    int status = 0;
-    bool caught = false;
-    while (!caught && waitpid(child, &status, WNOHANG) == 0) {
-      try {
-        for (const std::string& name : ListTree(out_)) caught |= name.starts_with(".zipdrop-");
-      } catch (const fs::filesystem_error&) {
-        // A file the child renamed or removed between being listed and being looked at.
-      }
-      if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
-    EXPECT_TRUE(EveryThreadHolds(child, signal)) << sigabbrev_np(signal);
-    kill(child, signal);
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    ExpectNoTemporaryFiles();
-    EXPECT_FALSE(fs::exists(out_ / "large.bin"));
+  const int signal = GetParam().signal;
+  pid_t child = fork();
+  if (child == 0) {
+    ForceFallbacks({.namedTemporary = GetParam().namedTemporary});
+    PrepareProcess();
+    ObjectRef shell = CreateShellObject(u"Shell.Application");
+    auto folder = [&](const std::string& path) {
+      return CallShellMember(shell, u"Namespace", {FromSystemBytes(path)}).value;
+    };
+    Value items = CallShellMember(std::get<ObjectRef>(folder(archive_)), u"Items", {}).value;
+    CallShellMember(std::get<ObjectRef>(folder(out_.string())), u"CopyHere", {items});
+    _exit(0);
   }
+  int status = 0;
+  bool caught = false;
+  while (!caught && waitpid(child, &status, WNOHANG) == 0) {
+    caught = Writing(child);
+    if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(caught) << "the extraction ended before it could be interrupted";
+  if (signal != SIGKILL) {
+    EXPECT_TRUE(EveryThreadHolds(child, signal)) << sigabbrev_np(signal);
+  }
+  kill(child, signal);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+  EXPECT_EQ(Extracted(), std::vector<std::string>{"first.txt"});
 }
+
+// SIGKILL leaves no chance to remove a hidden name, so it is tried where files have none.
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptTest,
+    ::testing::Values(InterruptCase{SIGINT, false}, InterruptCase{SIGTERM, false},
+                      InterruptCase{SIGHUP, false}, InterruptCase{SIGKILL, false},
+                      InterruptCase{SIGINT, true}, InterruptCase{SIGTERM, true},
+                      InterruptCase{SIGHUP, true}, InterruptCase{SIGQUIT, true}),
+    [](const auto& info) {
+      return std::string(sigabbrev_np(info.param.signal)) +
+             (info.param.namedTemporary ? "Named" : "Unnamed");
+    });
 
 }  // namespace
 }  // namespace zipdrop

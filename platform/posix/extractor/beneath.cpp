@@ -211,15 +211,17 @@ bool TemporaryFile::PublishNamed(const std::string& finalName) {
   return true;
 }
 
-// The old file is checked to be a regular file first: a folder or a device in the way must stay.
-// Should something else take its place before the rename, a folder makes the rename fail and a
-// link or a device is itself replaced; rename never follows a link at the final name.
-bool TemporaryFile::PublishReplacingRegularFile(const std::string& finalName) {
+// The old file is checked to be the regular file the user chose first: a folder, a device or a
+// file that must stay, put in its place meanwhile, must stay. Should something else take its
+// place before the rename, a folder makes the rename fail and a link or a device is itself
+// replaced; rename never follows a link at the final name.
+bool TemporaryFile::PublishReplacingRegularFile(const std::string& finalName, dev_t device,
+                                                ino_t inode) {
   struct stat existing;
   if (fstatat(dirFd_, finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT && Publish(finalName);
   }
-  if (!S_ISREG(existing.st_mode)) {
+  if (!S_ISREG(existing.st_mode) || existing.st_dev != device || existing.st_ino != inode) {
     errno = EEXIST;
     return false;
   }

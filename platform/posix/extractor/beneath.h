@@ -53,11 +53,11 @@ class TemporaryFile {
   /// Returns false with errno set on failure, and the temporary file is then removed on drop.
   bool Publish(const std::string& finalName);
 
-  /// Publish, except that a regular file with the final name is replaced, in one rename, so that
-  /// the name always holds either the old content or the new one, whole. Anything else with the
-  /// name (a folder, a link, a device) is left as it is (EEXIST); a link is replaced by the rename
-  /// at worst, never followed.
-  bool PublishReplacingRegularFile(const std::string& finalName);
+  /// Publish, except that the regular file with the final name, device and inode is replaced, in
+  /// one rename, so that the name always holds either the old content or the new one, whole.
+  /// Anything else with the name (another file, a folder, a link, a device) is left as it is
+  /// (EEXIST); a link is replaced by the rename at worst, never followed.
+  bool PublishReplacingRegularFile(const std::string& finalName, dev_t device, ino_t inode);
 
  private:
   bool CreateUnnamed(mode_t mode);

@@ -5,7 +5,7 @@
 #include <limits>
 #include <optional>
 
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/byte_order.h"
 #include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/extractor/read_at.h"
@@ -312,7 +312,7 @@ std::optional<CentralDirectory> DirectoryFromEndRecords(int fd, std::uint64_t fi
   std::vector<char> tail(tailSize);
   std::uint64_t tailStart = fileSize - tailSize;
   if (!ReadFullyAt(fd, tail.data(), tailSize, tailStart)) {
-    throw PlatformError("cannot read the end of the ZIP archive");
+    throw ExtractorError("cannot read the end of the ZIP archive");
   }
   std::optional<CentralDirectory> chosen;
   std::uint64_t chosenPosition = 0;
@@ -372,7 +372,7 @@ CentralDirectory ReadCentralDirectory(int fd) {
       directory = std::move(recovered);
     }
   }
-  if (!directory) throw PlatformError("no ZIP central directory found");
+  if (!directory) throw ExtractorError("no ZIP central directory found");
   SortByOffset(*directory);
   return std::move(*directory);
 }

@@ -64,7 +64,7 @@ struct CentralDirectory {
 /// what real writers get wrong: entry counts, the directory's offset or size, disk numbers, the
 /// comment's length, a damaged end record, odd extra fields. When no central directory can be
 /// found at all (a download cut short), the entries are recovered from the local headers, and
-/// damaged tells that some were lost. Throws PlatformError when neither finds a ZIP archive.
+/// damaged tells that some were lost. Throws ExtractorError when neither finds a ZIP archive.
 CentralDirectory ReadCentralDirectory(int fd);
 
 /// Recovers the entries from the local headers alone, front to back, up to the first one that is

@@ -5,89 +5,59 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string>
 
-#include "platform/posix/extractor/beneath.h"
-#include "platform/posix/extractor/entry_kind.h"
-#include "platform/posix/extractor/entry_names.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/extractor/entry_writer.h"
 
 namespace zipdrop {
 
 namespace {
 
 struct Clash {
-  std::size_t index;  // In the directory.
-  std::string name;   // Printable, for the question about this one file.
+  PlannedEntry* entry;
+  FileIdentity existing;  // The file the user is asked about, and the only one it may replace.
 };
 
-// Entries usually come folder by folder, so the folder of the last one is kept open. A folder
-// that does not exist holds no clash.
-class ParentFolders {
- public:
-  explicit ParentFolders(int destinationFd) : destinationFd_(destinationFd) {}
-
-  // The regular file at path, as fstatat sees it without following a link; nothing otherwise.
-  std::optional<struct stat> RegularFileAt(const EntryPath& path) {
-    std::string folder = path.Joined(path.components.size() - 1);
-    if (!opened_ || folder != path_) {
-      path_ = folder;
-      opened_ = true;
-      fd_ = folder.empty() ? UniqueFd(fcntl(destinationFd_, F_DUPFD_CLOEXEC, 0))
-                           : OpenBeneath(destinationFd_, folder, O_PATH | O_DIRECTORY);
-    }
-    struct stat status;
-    if (!fd_.Valid() ||
-        fstatat(fd_.Get(), path.components.back().c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode)) {
-      return std::nullopt;
-    }
-    return status;
-  }
-
- private:
-  int destinationFd_;
-  bool opened_ = false;
-  std::string path_;
-  UniqueFd fd_;
-};
-
-bool IsProtected(const struct stat& status, const std::vector<FileIdentity>& protectedFiles) {
-  return std::any_of(protectedFiles.begin(), protectedFiles.end(), [&](const FileIdentity& file) {
+bool IsKept(const struct stat& status, const PlannedEntry& entry, const NeverReplaced& kept) {
+  if (kept.topFolder && entry.path.components.size() == 1) return true;
+  return std::any_of(kept.files.begin(), kept.files.end(), [&](const FileIdentity& file) {
     return file.device == status.st_dev && file.inode == status.st_ino;
   });
 }
 
-// Every file entry whose name an unprotected regular file has, in the order of the archive.
-std::vector<Clash> FindClashes(const CentralDirectory& directory, int destinationFd,
-                               const std::vector<FileIdentity>& protectedFiles) {
+// Every file entry to be written whose name a regular file has that may be replaced, in archive
+// order. A folder that does not exist holds no clash.
+std::vector<Clash> FindClashes(std::vector<PlannedEntry>& plan, int destinationFd,
+                               const NeverReplaced& kept) {
   std::vector<Clash> clashes;
-  ParentFolders folders(destinationFd);
-  for (std::size_t i = 0; i < directory.entries.size(); ++i) {
-    std::string name = DecodeEntryName(directory.NameOf(directory.entries[i]));
-    if (name.find('\0') != std::string::npos) continue;
-    if (KindOf(directory.entries[i], name) != EntryKind::kFile) continue;
-    EntryPath path = SplitEntryPath(name);
-    if (path.problem != NameProblem::kNone) continue;
-    std::optional<struct stat> existing = folders.RegularFileAt(path);
-    if (existing && !IsProtected(*existing, protectedFiles)) {
-      clashes.push_back({i, PrintableName(name)});
+  FolderCache folders(destinationFd);
+  for (PlannedEntry& entry : plan) {
+    if (entry.step != EntryStep::kWrite || entry.kind != EntryKind::kFile) continue;
+    int folder = folders.FindParent(entry.path);
+    struct stat status;
+    if (folder < 0 ||
+        fstatat(folder, entry.path.components.back().c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode) || IsKept(status, entry, kept)) {
+      continue;
     }
+    clashes.push_back({&entry, {status.st_dev, status.st_ino}});
   }
   return clashes;
 }
 
+void Replace(const Clash& clash) { clash.entry->replaces = clash.existing; }
+
 // Asks about each file in turn until the user answers for the rest as well.
-ClashDecision DecideEach(const std::vector<Clash>& clashes, std::size_t entryCount,
-                         ClashQuestion& question) {
-  ClashDecision decision{std::vector<bool>(entryCount, false)};
+ClashOutcome DecideEach(const std::vector<Clash>& clashes, ClashQuestion& question) {
+  std::vector<const Clash*> chosen;
   std::optional<bool> rest;
   for (std::size_t k = 0; k < clashes.size(); ++k) {
     bool replace = rest.value_or(false);
     if (!rest) {
-      switch (question.AskOne(clashes[k].name, clashes.size() - k)) {
+      switch (question.AskOne(PrintableName(clashes[k].entry->name), clashes.size() - k)) {
         case FileClashChoice::kCancel:
-          return {{}, true};
+          return ClashOutcome::kCancelled;
         case FileClashChoice::kReplaceRest:
           rest = true;
           [[fallthrough]];
@@ -101,37 +71,36 @@ ClashDecision DecideEach(const std::vector<Clash>& clashes, std::size_t entryCou
           break;
       }
     }
-    decision.replace[clashes[k].index] = replace;
+    if (replace) chosen.push_back(&clashes[k]);
   }
-  return decision;
+  // Nothing is marked before the last answer: a Cancel at any question replaces nothing.
+  for (const Clash* clash : chosen) Replace(*clash);
+  return ClashOutcome::kDecided;
 }
 
-ClashDecision Ask(const std::vector<Clash>& clashes, std::size_t entryCount,
-                  ClashQuestion& question) {
+ClashOutcome Ask(const std::vector<Clash>& clashes, ClashQuestion& question) {
   switch (question.AskAll(clashes.size())) {
     case ClashChoice::kCancel:
-      return {{}, true};
+      return ClashOutcome::kCancelled;
     case ClashChoice::kSkip:
-      return {};
+      return ClashOutcome::kDecided;
     case ClashChoice::kDecideEach:
-      return DecideEach(clashes, entryCount, question);
+      return DecideEach(clashes, question);
     case ClashChoice::kReplace:
       break;
   }
-  ClashDecision decision{std::vector<bool>(entryCount, false)};
-  for (const Clash& clash : clashes) decision.replace[clash.index] = true;
-  return decision;
+  for (const Clash& clash : clashes) Replace(clash);
+  return ClashOutcome::kDecided;
 }
 
 }  // namespace
 
-ClashDecision DecideClashes(const CentralDirectory& directory, int destinationFd,
-                            ClashQuestion* question,
-                            const std::vector<FileIdentity>& protectedFiles) {
-  if (question == nullptr) return {};
-  std::vector<Clash> clashes = FindClashes(directory, destinationFd, protectedFiles);
-  if (clashes.empty()) return {};
-  return Ask(clashes, directory.entries.size(), *question);
+ClashOutcome DecideClashes(std::vector<PlannedEntry>& plan, int destinationFd,
+                           ClashQuestion* question, const NeverReplaced& kept) {
+  if (question == nullptr) return ClashOutcome::kDecided;
+  std::vector<Clash> clashes = FindClashes(plan, destinationFd, kept);
+  if (clashes.empty()) return ClashOutcome::kDecided;
+  return Ask(clashes, *question);
 }
 
 }  // namespace zipdrop

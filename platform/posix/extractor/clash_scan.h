@@ -4,24 +4,19 @@
 
 #include <vector>
 
-#include "platform/posix/extractor/central_directory.h"
+#include "platform/posix/extractor/entry_plan.h"
 #include "zipdrop/extractor/clashes.h"
 
 namespace zipdrop {
 
-/// The user's answer for the whole archive.
-struct ClashDecision {
-  std::vector<bool> replace;  // Per entry of the directory: whether it may replace the regular
-                              // file that has its name. Empty when nothing is replaced.
-  bool cancelled = false;
-};
+/// Whether the extraction goes on after the question.
+enum class ClashOutcome { kDecided, kCancelled };
 
-/// Finds the file entries whose name a regular file in the destination already has (never one of
-/// the protected files) and asks the question about them, if there are any. Folders, links and
-/// anything else in the way are not asked about: they are never replaced. Without a question
-/// nothing is replaced.
-ClashDecision DecideClashes(const CentralDirectory& directory, int destinationFd,
-                            ClashQuestion* question,
-                            const std::vector<FileIdentity>& protectedFiles);
+/// Finds the file entries of the plan whose name a regular file in the destination already has
+/// (never one of those in kept) and asks the question about them, if there are any. Each entry the
+/// user lets replace its file is given that file's identity. Folders, links and anything else in
+/// the way are not asked about: they are never replaced. Without a question nothing is replaced.
+ClashOutcome DecideClashes(std::vector<PlannedEntry>& plan, int destinationFd,
+                           ClashQuestion* question, const NeverReplaced& kept);
 
 }  // namespace zipdrop

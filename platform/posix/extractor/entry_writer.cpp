@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/posix/extractor/beneath.h"
+#include "platform/posix/fd_io.h"
 
 namespace zipdrop {
 
@@ -66,7 +67,7 @@ OpenedFolders OpenFolders(int destinationFd, const EntryPath& path, size_t count
     if (opened.folder.Valid()) return opened;
     if (errno != ENOENT) return OpenedFolders::Failed(ReasonForPathError(errno));
   }
-  opened.folder = UniqueFd(dup(destinationFd));
+  opened.folder = UniqueFd(fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
   if (!opened.folder.Valid()) return OpenedFolders::Failed(SkipReason::kWriteFailed);
   for (size_t i = 0; i < count; ++i) {
     UniqueFd child = OpenOrCreateFolder(opened.folder.Get(), path.components[i],
@@ -79,17 +80,12 @@ OpenedFolders OpenFolders(int destinationFd, const EntryPath& path, size_t count
   return opened;
 }
 
-// Writes all the bytes, however many calls the file system takes, and counts them as written.
-std::optional<SkipReason> WriteAll(int fd, const char* bytes, std::size_t count,
-                                   ExtractionProgress* progress) {
-  for (std::size_t done = 0; done < count;) {
-    ssize_t written = write(fd, bytes + done, count - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) return ReasonForPathError(errno);
-    if (written == 0) return SkipReason::kWriteFailed;
-    done += static_cast<std::size_t>(written);
-    if (progress) progress->AddWritten(static_cast<std::uint64_t>(written));
-  }
+// Writes all the bytes and counts those written.
+std::optional<SkipReason> WriteCounted(int fd, const char* bytes, std::size_t count,
+                                       ExtractionProgress* progress) {
+  IoResult written = WriteAll(fd, bytes, count);
+  if (progress) progress->AddWritten(written.count);
+  if (written.error != 0) return ReasonForPathError(written.error);
   return std::nullopt;
 }
 
@@ -106,8 +102,8 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttribute
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason =
-            WriteAll(fd, buffer.data(), static_cast<std::size_t>(count), attributes.progress)) {
+    if (auto reason = WriteCounted(fd, buffer.data(), static_cast<std::size_t>(count),
+                                   attributes.progress)) {
       return reason;
     }
   }
@@ -125,8 +121,8 @@ std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& att
                                  const std::string& name) {
   SetTime(file.Fd(), attributes.mtime);
   if (attributes.origin) attributes.origin->Mark(file.Fd());
-  bool published = attributes.existing == Existing::kReplaceRegularFile
-                       ? file.PublishReplacingRegularFile(name)
+  const std::optional<FileIdentity>& old = attributes.replaces;
+  bool published = old ? file.PublishReplacingRegularFile(name, old->device, old->inode)
                        : file.Publish(name);
   if (!published) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
@@ -140,17 +136,29 @@ std::optional<SkipReason> FolderCache::OpenParent(const EntryPath& path, int& fo
   std::size_t count = path.components.size() - 1;
   std::string wanted = path.Joined(count);
   if (!folder_.Valid() || wanted != path_) {
-    path_.clear();
-    OpenedFolders opened = OpenFolders(destinationFd_, path, count, made_, LastFolder::kOnTheWay);
+    known_ = false;
+    OpenedFolders opened = OpenFolders(destinationFd_, path, count, *made_, LastFolder::kOnTheWay);
     folder_ = std::move(opened.folder);
     if (opened.failure) {
       folder_.Reset();
       return opened.failure;
     }
     path_ = std::move(wanted);
+    known_ = true;
   }
   folderFd = folder_.Get();
   return std::nullopt;
+}
+
+int FolderCache::FindParent(const EntryPath& path) {
+  std::string wanted = path.Joined(path.components.size() - 1);
+  if (!known_ || wanted != path_) {
+    folder_ = wanted.empty() ? UniqueFd(fcntl(destinationFd_, F_DUPFD_CLOEXEC, 0))
+                             : OpenBeneath(destinationFd_, wanted, O_PATH | O_DIRECTORY);
+    path_ = std::move(wanted);
+    known_ = true;
+  }
+  return folder_.Get();
 }
 
 std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
@@ -161,7 +169,7 @@ std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& 
   const std::string& name = path.components.back();
   // Checked first only to spare decompressing a large entry that cannot be placed; the final
   // rename refuses to replace anything all the same.
-  if (attributes.existing == Existing::kKeep && NameExists(folder, name)) {
+  if (!attributes.replaces && NameExists(folder, name)) {
     return SkipReason::kAlreadyExists;
   }
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
@@ -179,7 +187,8 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   // publishes the file refuses to replace anything it may not.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason = WriteAll(file.Fd(), content.data(), content.size(), attributes.progress)) {
+  if (auto reason =
+          WriteCounted(file.Fd(), content.data(), content.size(), attributes.progress)) {
     return reason;
   }
   return Finish(file, attributes, path.components.back());

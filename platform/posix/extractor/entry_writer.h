@@ -17,6 +17,7 @@
 #include "platform/posix/extractor/download_origin.h"
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/unique_fd.h"
+#include "zipdrop/extractor/clashes.h"
 #include "zipdrop/extractor/extraction_progress.h"
 #include "zipdrop/extractor/extraction_report.h"
 
@@ -31,12 +32,6 @@ class EntryData {
   virtual std::ptrdiff_t Read(char* buffer, std::size_t size) = 0;
 };
 
-/// What becomes of a file that already has an entry's name.
-enum class Existing {
-  kKeep,                // It stays, and the entry is skipped.
-  kReplaceRegularFile,  // A regular file is replaced; anything else stays.
-};
-
 /// The attributes of one entry that the written file or folder takes.
 struct EntryAttributes {
   mode_t permissions = 0;  // Only the 0777 bits are used; the umask applies on top.
@@ -44,7 +39,9 @@ struct EntryAttributes {
   std::optional<std::uint64_t> declaredSize;  // The data may not grow past it.
   ExtractionProgress* progress = nullptr;     // Counts the bytes written, when given.
   const DownloadOrigin* origin = nullptr;     // Where the archive came from, marked on the file.
-  Existing existing = Existing::kKeep;
+  // The regular file that the entry replaces, when it still has the name; without it, anything
+  // that has the name stays and the entry is skipped.
+  std::optional<FileIdentity> replaces;
 };
 
 /// The folders this run created on the way to files, before (or without) their own entry. A folder
@@ -67,7 +64,10 @@ class MadeFolders {
 /// fresh open would check it.
 class FolderCache {
  public:
-  FolderCache(int destinationFd, MadeFolders& made) : destinationFd_(destinationFd), made_(made) {}
+  /// A cache that only finds folders (FindParent).
+  explicit FolderCache(int destinationFd) : destinationFd_(destinationFd) {}
+  /// A cache that also creates them (OpenParent), noting those it made in made.
+  FolderCache(int destinationFd, MadeFolders& made) : destinationFd_(destinationFd), made_(&made) {}
   FolderCache(const FolderCache&) = delete;
   FolderCache& operator=(const FolderCache&) = delete;
 
@@ -75,16 +75,22 @@ class FolderCache {
   /// path; the descriptor stays owned by the cache. Returns the reason when it cannot.
   std::optional<SkipReason> OpenParent(const EntryPath& path, int& folderFd);
 
+  /// The folder that holds the file at path, owned by the cache, or -1 when it does not exist or
+  /// cannot be opened. Nothing is created.
+  int FindParent(const EntryPath& path);
+
  private:
   int destinationFd_;
-  MadeFolders& made_;
-  std::string path_;  // The folder part of the last path, joined with '/'.
+  MadeFolders* made_ = nullptr;
+  bool known_ = false;  // Whether path_ and folder_ tell of a folder looked for; folder_ may then
+                        // be invalid, for a folder that does not exist.
+  std::string path_;    // The folder part of the last path, joined with '/'.
   UniqueFd folder_;
 };
 
 /// Writes one regular file from data at path, creating the folders on the way. The file appears
-/// whole under its name or not at all; a file it replaces stays whole until then. Returns the reason when it was not written. buffer is the
-/// reusable block the data is copied through.
+/// whole under its name or not at all; a file it replaces stays whole until then. Returns the
+/// reason when it was not written. buffer is the reusable block the data is copied through.
 std::optional<SkipReason> WriteFileEntry(FolderCache& folders, const EntryPath& path,
                                          const EntryAttributes& attributes, EntryData& data,
                                          std::span<char> buffer);

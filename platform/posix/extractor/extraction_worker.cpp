@@ -6,7 +6,6 @@
 #include "platform/posix/extractor/decoder_set.h"
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
-#include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/in_memory_decoder.h"
 #include "platform/posix/extractor/passwords.h"
@@ -21,31 +20,6 @@ namespace {
 // Streamed entries are written in blocks this large: few, large writes, and still a small part of
 // the memory budget per worker.
 constexpr std::size_t kBlockSize = 1024 * 1024;
-
-std::optional<SkipReason> ReasonFromKind(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::kLink:
-      return SkipReason::kLink;
-    case EntryKind::kFile:
-    case EntryKind::kFolder:
-      return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-std::optional<SkipReason> ReasonFromName(const EntryPath& path) {
-  switch (path.problem) {
-    case NameProblem::kLeavesFolder:
-      return SkipReason::kLeavesFolder;
-    case NameProblem::kEmpty:
-      return SkipReason::kEmptyName;
-    case NameProblem::kUnusable:
-      return SkipReason::kUnusableName;
-    case NameProblem::kNone:
-      return std::nullopt;
-  }
-  return std::nullopt;
-}
 
 // A streamed entry's data that ends early once the work is to stop (an interrupt, the user's
 // Cancel, or a full disk met by another worker), so that the run does not first finish a large
@@ -113,25 +87,21 @@ class Worker {
  private:
   void ExtractRange(std::size_t index);
   bool ExtractEntry(std::size_t index, ExtractionReport& report);
-  std::optional<SkipReason> WriteEntry(const CentralEntry& entry, std::uint64_t bound,
-                                       std::string_view name, ExtractionReport& report);
+  std::optional<SkipReason> WriteEntry(std::size_t index, ExtractionReport& report);
   std::optional<SkipReason> WriteFolder(const CentralEntry& entry, const EntryPath& path,
                                         ExtractionReport& report);
   std::optional<SkipReason> WriteFile(const CentralEntry& entry, std::uint64_t bound,
-                                      const EntryPath& path);
-  std::optional<SkipReason> WriteFileAs(const CentralEntry& entry, const EntryPath& path);
-  std::optional<SkipReason> WriteStream(const CentralEntry& entry, const EntryPath& path,
+                                      const PlannedEntry& planned);
+  std::optional<SkipReason> WriteFileAs(const CentralEntry& entry, const PlannedEntry& planned);
+  std::optional<SkipReason> WriteStream(const CentralEntry& entry, const PlannedEntry& planned,
                                         EntryStream& stream);
-  std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry, const EntryPath& path,
-                                               std::string_view name);
+  std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry,
+                                               const PlannedEntry& planned);
 
   SharedExtraction& shared_;
-  EntryAttributes FileAttributes(const CentralEntry& entry) const {
-    std::size_t index = static_cast<std::size_t>(&entry - shared_.directory.entries.data());
-    bool replace = index < shared_.replace.size() && shared_.replace[index];
+  EntryAttributes FileAttributes(const CentralEntry& entry, const PlannedEntry& planned) const {
     return {PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry), entry.uncompressedSize,
-            shared_.progress, &shared_.origin,
-            replace ? Existing::kReplaceRegularFile : Existing::kKeep};
+            shared_.progress, &shared_.origin, planned.replaces};
   }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
   bool Stopping() const { return shared_.queue.Stopped() || Cancelled(); }
@@ -159,35 +129,27 @@ void Worker::ExtractRange(std::size_t index) {
 // attempted: each would fail the same way, and a disk kept full by us hurts everything else the
 // user runs.
 bool Worker::ExtractEntry(std::size_t index, ExtractionReport& report) {
-  const CentralEntry& entry = shared_.directory.entries[index];
-  std::string name = DecodeEntryName(shared_.directory.NameOf(entry));
-  std::optional<SkipReason> reason =
-      WriteEntry(entry, DataBound(shared_.directory, index), name, report);
+  std::optional<SkipReason> reason = WriteEntry(index, report);
   // An entry cut short by Cancel is counted as cancelled.
   if (reason && Cancelled()) reason = SkipReason::kCancelled;
   if (reason == SkipReason::kDiskFull) {
     shared_.queue.Stop(StopReason::kDiskFull);
     return false;
   }
-  if (reason) report.Skip(*reason, name);
+  if (reason) report.Skip(*reason, shared_.plan[index].name);
   return true;
 }
 
-// Writes the entry, whose bytes end by bound; returns the reason when it was skipped.
-std::optional<SkipReason> Worker::WriteEntry(const CentralEntry& entry, std::uint64_t bound,
-                                             std::string_view name, ExtractionReport& report) {
-  // Most tools that show the name stop at a NUL, so the name the user would see is not the one
-  // that would be written.
-  if (name.find('\0') != std::string_view::npos) return SkipReason::kUnusableName;
-  EntryKind kind = KindOf(entry, name);
-  if (auto reason = ReasonFromKind(kind)) return reason;
-  EntryPath path = SplitEntryPath(name);
-  // A folder entry "./" names the destination itself, which exists: nothing is left to do.
-  if (kind == EntryKind::kFolder && path.problem == NameProblem::kEmpty) return std::nullopt;
-  if (auto reason = ReasonFromName(path)) return reason;
-  if (kind == EntryKind::kFolder) return WriteFolder(entry, path, report);
+// Writes the entry as planned; returns the reason when it was skipped.
+std::optional<SkipReason> Worker::WriteEntry(std::size_t index, ExtractionReport& report) {
+  const CentralEntry& entry = shared_.directory.entries[index];
+  const PlannedEntry& planned = shared_.plan[index];
+  if (planned.step == EntryStep::kNothing) return std::nullopt;
+  if (planned.step == EntryStep::kSkip) return planned.skipped;
+  if (planned.kind == EntryKind::kFolder) return WriteFolder(entry, planned.path, report);
   std::optional<SkipReason> reason =
-      entry.IsEncrypted() ? WriteEncryptedFile(entry, path, name) : WriteFile(entry, bound, path);
+      entry.IsEncrypted() ? WriteEncryptedFile(entry, planned)
+                          : WriteFile(entry, DataBound(shared_.directory, index), planned);
   if (!reason) ++report.filesWritten;
   return reason;
 }
@@ -207,40 +169,40 @@ std::optional<SkipReason> Worker::WriteFolder(const CentralEntry& entry, const E
 // are tried, as other readers go by them: writers that patch one header and not the other leave
 // either one wrong. Whichever reading is written still decoded to its size and matched its CRC.
 std::optional<SkipReason> Worker::WriteFile(const CentralEntry& entry, std::uint64_t bound,
-                                            const EntryPath& path) {
-  std::optional<SkipReason> reason = WriteFileAs(entry, path);
+                                            const PlannedEntry& planned) {
+  std::optional<SkipReason> reason = WriteFileAs(entry, planned);
   if (reason != SkipReason::kUnreadableData || shared_.queue.Stopped() || Cancelled()) {
     return reason;
   }
   std::optional<CentralEntry> local = LocalReading(shared_.archiveFd, entry, bound);
-  return local ? WriteFileAs(*local, path) : reason;
+  return local ? WriteFileAs(*local, planned) : reason;
 }
 
 // Entries that fit in memory are read and decoded whole; the others are streamed through the
 // decoder of their method, block by block.
-std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry, const EntryPath& path) {
-  EntryAttributes attributes = FileAttributes(entry);
+std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry,
+                                              const PlannedEntry& planned) {
   if (FitsInMemory(entry, shared_.inMemoryLimit)) {
     std::optional<std::span<const char>> content = inMemory_.Decode(entry);
     if (!content) return SkipReason::kUnreadableData;
-    return WriteFileContent(folders_, path, attributes, *content);
+    return WriteFileContent(folders_, planned.path, FileAttributes(entry, planned), *content);
   }
   MethodDecoder* decoder = decoders_.For(entry.method);
   if (decoder == nullptr) return SkipReason::kUnreadableData;
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
-  return WriteStream(entry, path, stream);
+  return WriteStream(entry, planned, stream);
 }
 
 // Large entries are decoded (and decrypted) a block ahead on a second thread while the last
 // block is written, once a core is spare. An entry cut short by a full disk elsewhere is counted
 // with the entries not attempted after it.
-std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const EntryPath& path,
-                                              EntryStream& stream) {
+std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry,
+                                              const PlannedEntry& planned, EntryStream& stream) {
   OverlappedData overlapped(stream, shared_, buffer_.size(),
                             entry.uncompressedSize >= shared_.readAheadSize);
   StoppableData data(overlapped, shared_);
   std::optional<SkipReason> reason =
-      WriteFileEntry(folders_, path, FileAttributes(entry), data, buffer_);
+      WriteFileEntry(folders_, planned.path, FileAttributes(entry, planned), data, buffer_);
   bool diskFull = shared_.queue.Reason() == StopReason::kDiskFull;
   return reason && data.Cut() && diskFull ? SkipReason::kDiskFull : reason;
 }
@@ -250,7 +212,7 @@ std::optional<SkipReason> Worker::WriteStream(const CentralEntry& entry, const E
 // password that passed the header's short check still leaves no file; the entry is then opened
 // again with another password, unless the one it failed with was proven right elsewhere.
 std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
-                                                     const EntryPath& path, std::string_view name) {
+                                                     const PlannedEntry& planned) {
   if (shared_.passwords == nullptr) return SkipReason::kEncrypted;
   std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(shared_.archiveFd, entry);
   if (!encrypted) return SkipReason::kUnreadableData;
@@ -262,11 +224,11 @@ std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
   }
   PasswordRequest whenNoneFits = PasswordRequest::kAnotherEntry;
   for (;;) {
-    OpenedEntry opened = shared_.passwords->Open(*encrypted, std::string(name), whenNoneFits);
+    OpenedEntry opened = shared_.passwords->Open(*encrypted, planned.name, whenNoneFits);
     if (!opened.decryption) return opened.refused;
     EntryStream stream(shared_.archiveFd, encrypted->content, *decoder, input_);
     stream.Decrypt(*opened.decryption, trailer, encrypted->crcKnown);
-    std::optional<SkipReason> reason = WriteStream(entry, path, stream);
+    std::optional<SkipReason> reason = WriteStream(entry, planned, stream);
     if (!reason) shared_.passwords->Confirm(opened.password);
     bool contentFailed =
         (reason == SkipReason::kUnreadableData || reason == SkipReason::kTooLarge) && !Stopping();
@@ -280,6 +242,7 @@ std::optional<SkipReason> Worker::WriteEncryptedFile(const CentralEntry& entry,
 SharedExtraction::SharedExtraction(ExtractionSetup setup)
     : archiveFd(setup.archiveFd),
       directory(setup.directory),
+      plan(setup.plan),
       destinationFd(setup.destinationFd),
       ranges(std::move(setup.ranges)),
       outcomes(ranges.size()),
@@ -289,7 +252,6 @@ SharedExtraction::SharedExtraction(ExtractionSetup setup)
       progress(setup.progress),
       passwords(setup.passwords),
       origin(DownloadOrigin::Read(setup.archiveFd)),
-      replace(std::move(setup.replace)),
       cores_(setup.cores),
       working_(setup.workers) {
   for (std::size_t k = 0; k < ranges.size(); ++k) {

@@ -11,6 +11,7 @@
 
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/download_origin.h"
+#include "platform/posix/extractor/entry_plan.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
 #include "zipdrop/extractor/extraction_progress.h"
@@ -31,6 +32,7 @@ struct RangeOutcome {
 struct ExtractionSetup {
   int archiveFd;
   const CentralDirectory& directory;
+  const std::vector<PlannedEntry>& plan;  // One per entry of the directory.
   int destinationFd;
   std::vector<EntryRange> ranges;
   std::size_t workers;  // How many workers take the ranges.
@@ -39,7 +41,6 @@ struct ExtractionSetup {
   std::uint64_t readAheadSize;
   ExtractionProgress* progress;
   PasswordKeeper* passwords;
-  std::vector<bool> replace;
 };
 
 /// What the workers of one extraction share. Each range's outcome is written only by the worker
@@ -56,6 +57,7 @@ class SharedExtraction {
 
   const int archiveFd;
   const CentralDirectory& directory;
+  const std::vector<PlannedEntry>& plan;  // What is done with each entry, and why.
   const int destinationFd;
   const std::vector<EntryRange> ranges;
   std::vector<RangeOutcome> outcomes;  // One per range.
@@ -66,8 +68,6 @@ class SharedExtraction {
   ExtractionProgress* progress;     // May be null.
   PasswordKeeper* passwords;        // May be null: encrypted entries are then skipped.
   const DownloadOrigin origin;      // Read once from the archive, marked on every file written.
-  const std::vector<bool> replace;  // Per entry: whether it may replace a regular file; empty
-                                    // when none may.
 
  private:
   const std::size_t cores_;

@@ -2,7 +2,7 @@
 
 #include <libdeflate.h>
 
-#include "platform/platform_services.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
 
@@ -22,7 +22,7 @@ std::uint64_t LargestDeflateSize(std::uint64_t uncompressed) {
 InMemoryDecoder::InMemoryDecoder(int archiveFd)
     : archiveFd_(archiveFd),
       decompressor_(libdeflate_alloc_decompressor(), libdeflate_free_decompressor) {
-  if (!decompressor_) throw PlatformError("cannot set up the DEFLATE decoder");
+  if (!decompressor_) throw ExtractorError("cannot set up the DEFLATE decoder");
 }
 
 bool FitsInMemory(const CentralEntry& entry, std::uint64_t limit) {

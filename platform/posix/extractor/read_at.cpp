@@ -1,11 +1,9 @@
 #include "platform/posix/extractor/read_at.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-
-#include "platform/platform_services.h"
+#include "platform/posix/fd_io.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 
@@ -14,20 +12,13 @@ bool ReadFullyAt(int fd, char* buffer, std::size_t count, std::uint64_t offset) 
 }
 
 std::ptrdiff_t ReadSomeAt(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t got = pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::ptrdiff_t>(done);
+  IoResult read = ReadAt(fd, buffer, count, offset);
+  return read.error != 0 ? -1 : static_cast<std::ptrdiff_t>(read.count);
 }
 
 std::uint64_t FileSize(int fd) {
   struct stat status;
-  if (fstat(fd, &status) != 0) throw PlatformError("cannot read the size of the ZIP archive");
+  if (fstat(fd, &status) != 0) throw ExtractorError("cannot read the size of the ZIP archive");
   return static_cast<std::uint64_t>(status.st_size);
 }
 

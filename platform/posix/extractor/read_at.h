@@ -14,7 +14,7 @@ bool ReadFullyAt(int fd, char* buffer, std::size_t count, std::uint64_t offset);
 /// pread as many of count bytes as the file has there; the number read, or -1 on an error.
 std::ptrdiff_t ReadSomeAt(int fd, char* buffer, std::size_t count, std::uint64_t offset);
 
-/// The size of the open file; throws PlatformError when it cannot be known.
+/// The size of the open file; throws ExtractorError when it cannot be known.
 std::uint64_t FileSize(int fd);
 
 }  // namespace zipdrop

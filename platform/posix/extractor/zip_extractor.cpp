@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform_services.h"
 #include "platform/posix/extractor/central_directory.h"
 #include "platform/posix/extractor/clash_scan.h"
 #include "platform/posix/extractor/entry_kind.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_names.h"
+#include "platform/posix/extractor/entry_plan.h"
 #include "platform/posix/extractor/entry_writer.h"
 #include "platform/posix/extractor/extraction_plan.h"
 #include "platform/posix/extractor/extraction_worker.h"
@@ -25,6 +25,7 @@
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
 #include "zipdrop/extractor/extraction_progress.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 
@@ -35,8 +36,7 @@ namespace {
 void CountNotAttempted(const SharedExtraction& shared, ExtractionReport& report) {
   for (std::size_t k = 0; k < shared.ranges.size(); ++k) {
     for (std::size_t i = shared.outcomes[k].notAttemptedFrom; i < shared.ranges[k].end; ++i) {
-      const CentralEntry& entry = shared.directory.entries[i];
-      report.Skip(SkipReason::kDiskFull, DecodeEntryName(shared.directory.NameOf(entry)));
+      report.Skip(SkipReason::kDiskFull, shared.plan[i].name);
     }
   }
 }
@@ -96,18 +96,28 @@ void FinishAllFolders(int destinationFd, std::vector<std::vector<FolderFinish>>&
 }
 
 // The password is asked for once, before anything is extracted, as soon as the archive is known
-// to hold an encrypted file; the first few encrypted files judge it.
-void AskFirstPassword(int archiveFd, const CentralDirectory& directory, PasswordKeeper& passwords) {
+// to hold an encrypted file that will be written; the first few such files judge it.
+void AskFirstPassword(int archiveFd, const CentralDirectory& directory,
+                      const std::vector<PlannedEntry>& plan, PasswordKeeper& passwords) {
   std::vector<NamedEncryptedEntry> sample;
-  for (const CentralEntry& entry : directory.entries) {
-    if (sample.size() == PasswordKeeper::kSampled) break;
-    if (!entry.IsEncrypted()) continue;
-    std::string name = DecodeEntryName(directory.NameOf(entry));
-    if (KindOf(entry, name) != EntryKind::kFile) continue;
+  for (std::size_t i = 0; i < plan.size() && sample.size() < PasswordKeeper::kSampled; ++i) {
+    const CentralEntry& entry = directory.entries[i];
+    if (!entry.IsEncrypted() || plan[i].step != EntryStep::kWrite ||
+        plan[i].kind != EntryKind::kFile) {
+      continue;
+    }
     std::optional<EncryptedEntry> encrypted = ReadEncryptedEntry(archiveFd, entry);
-    if (encrypted) sample.push_back({std::move(*encrypted), std::move(name)});
+    if (encrypted) sample.push_back({std::move(*encrypted), plan[i].name});
   }
   passwords.AskFirst(sample);
+}
+
+// The files no answer replaces: those the caller named, and the archive being read, which an
+// entry of the same name would otherwise overwrite while it is still read.
+NeverReplaced KeptFiles(int archiveFd, NeverReplaced kept) {
+  struct stat archive;
+  if (fstat(archiveFd, &archive) == 0) kept.files.push_back({archive.st_dev, archive.st_ino});
+  return kept;
 }
 
 std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -144,13 +154,17 @@ std::optional<Refusal> CheckBeforeWriting(int archiveFd, CentralDirectory& direc
   return CheckFreeSpace(directory, destinationFd);
 }
 
+[[noreturn]] void ThrowOpenError(const std::string& action) {
+  throw ExtractorError(action + ": " + DescribeSystemError(errno));
+}
+
 // Opens the archive for reading. O_NONBLOCK keeps a FIFO put in its place from hanging the open.
 UniqueFd OpenArchive(const std::string& archivePath) {
   UniqueFd fd(open(archivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) ThrowSystemError("cannot open the ZIP archive " + archivePath);
+  if (!fd.Valid()) ThrowOpenError("cannot open the ZIP archive " + archivePath);
   struct stat status;
   if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw PlatformError(archivePath + " is not a regular file");
+    throw ExtractorError(archivePath + " is not a regular file");
   }
   return fd;
 }
@@ -179,7 +193,7 @@ std::optional<ZipArchive> OpenZipArchive(const std::string& archivePath) {
   if (!IsRegularFile(archivePath)) return std::nullopt;
   try {
     return ZipArchive(archivePath);
-  } catch (const PlatformError&) {
+  } catch (const ExtractorError&) {
     return std::nullopt;
   }
 }
@@ -196,7 +210,7 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
                                    const ExtractionTuning& tuning) {
   UniqueFd destination(open(destinationFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!destination.Valid()) {
-    ThrowSystemError("cannot open the destination folder " + destinationFolder);
+    ThrowOpenError("cannot open the destination folder " + destinationFolder);
   }
   const UniqueFd& archiveFd = archive.opened_->fd;
   CentralDirectory directory = archive.opened_->directory;
@@ -204,17 +218,18 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
   refused.refusal = CheckBeforeWriting(archiveFd.Get(), directory, destination.Get());
   if (refused.refusal) return refused;
   if (tuning.progress) tuning.progress->SetDeclaredTotal(directory.DeclaredTotalSize());
-  ClashDecision clashes =
-      DecideClashes(directory, destination.Get(), tuning.clashes, tuning.neverReplaced);
-  if (clashes.cancelled) {
+  std::vector<PlannedEntry> plan = PlanEntries(directory);
+  if (DecideClashes(plan, destination.Get(), tuning.clashes,
+                    KeptFiles(archiveFd.Get(), tuning.neverReplaced)) == ClashOutcome::kCancelled) {
     if (tuning.progress) tuning.progress->Cancel();
     return {};
   }
   PasswordKeeper passwords(archiveFd.Get(), tuning.passwords);
-  AskFirstPassword(archiveFd.Get(), directory, passwords);
+  AskFirstPassword(archiveFd.Get(), directory, plan, passwords);
   std::size_t workers = ChooseWorkers(directory, tuning);
   SharedExtraction shared({.archiveFd = archiveFd.Get(),
                            .directory = directory,
+                           .plan = plan,
                            .destinationFd = destination.Get(),
                            .ranges = PlanRanges(directory.entries, workers),
                            .workers = workers,
@@ -222,8 +237,7 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
                            .inMemoryLimit = tuning.inMemoryLimit,
                            .readAheadSize = tuning.readAheadSize,
                            .progress = tuning.progress,
-                           .passwords = tuning.passwords ? &passwords : nullptr,
-                           .replace = std::move(clashes.replace)});
+                           .passwords = tuning.passwords ? &passwords : nullptr});
   std::vector<std::vector<FolderFinish>> folders(workers);
   RunWorkers(shared, folders);
   FinishAllFolders(destination.Get(), folders);

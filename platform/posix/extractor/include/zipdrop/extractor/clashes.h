@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zipdrop {
 
@@ -31,11 +32,20 @@ class ClashQuestion {
   virtual FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) = 0;
 };
 
-/// A file that no answer replaces, known by its device and inode: the running program and its
-/// launcher, which a user extracting into the program's own folder may not have in mind.
+/// A file known by its device and inode.
 struct FileIdentity {
   dev_t device;
   ino_t inode;
+};
+
+/// The files that no answer replaces: the running program, its launcher and the launcher's icon,
+/// which a user extracting into the program's own folder may not have in mind. The archive being
+/// read is never replaced either; the extractor adds it itself.
+struct NeverReplaced {
+  std::vector<FileIdentity> files;
+  /// Keeps every file directly in the destination as well: where the files that must stay cannot
+  /// be identified (the running program without /proc), any of those might be one of them.
+  bool topFolder = false;
 };
 
 }  // namespace zipdrop

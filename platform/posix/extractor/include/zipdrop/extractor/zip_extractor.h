@@ -12,6 +12,7 @@
 #include "zipdrop/extractor/clashes.h"
 #include "zipdrop/extractor/extraction_progress.h"
 #include "zipdrop/extractor/extraction_report.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "zipdrop/extractor/password_source.h"
 
 namespace zipdrop {
@@ -23,7 +24,7 @@ struct ExtractionTuning;
 /// once, and a file put in its place between the two is never the one extracted.
 class ZipArchive {
  public:
-  /// Opens the archive and reads its central directory; throws PlatformError when the path names
+  /// Opens the archive and reads its central directory; throws ExtractorError when the path names
   /// no regular file, or none in which the extractor finds a ZIP archive.
   explicit ZipArchive(const std::string& archivePath);
   ZipArchive(ZipArchive&&) noexcept;
@@ -61,11 +62,11 @@ struct ExtractionTuning {
                                            // it they are skipped.
   ClashQuestion* clashes = nullptr;        // Asked, before anything is written, about the archive's
                                            // files that already exist; without it they are skipped.
-  std::vector<FileIdentity> neverReplaced = {};  // Files that no answer replaces.
+  NeverReplaced neverReplaced = {};
 };
 
 /// Extracts every safe entry of the archive into the existing folder destinationFolder. Throws
-/// PlatformError when the archive or the folder cannot be opened at all; entries that cannot be
+/// ExtractorError when the archive or the folder cannot be opened at all; entries that cannot be
 /// extracted safely are skipped and counted in the report. Nothing is written outside the folder,
 /// no link is created or followed, and nothing that already exists is replaced, except a regular
 /// file the user chose to replace: the new content, whole and checked, then takes its name in one
@@ -74,7 +75,7 @@ struct ExtractionTuning {
 ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string& destinationFolder,
                                    const ExtractionTuning& tuning = {});
 
-/// Opens the archive and extracts it, as above; throws PlatformError as ZipArchive does.
+/// Opens the archive and extracts it, as above; throws ExtractorError as ZipArchive does.
 ExtractionReport ExtractZipArchive(const std::string& archivePath,
                                    const std::string& destinationFolder,
                                    const ExtractionTuning& tuning = {});
