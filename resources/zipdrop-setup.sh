@@ -23,6 +23,9 @@ here=$(cd -P -- "$here" && pwd -P && echo x) || fail "cannot enter the script's 
 here=${here%$'\n'x}
 launcher=$here/zipdrop.desktop
 [ -f "$launcher" ] && [ -x "$here/zipdrop" ] || fail "no zipdrop or zipdrop.desktop in $here"
+# A launcher is UTF-8 text: desktops refuse one that names a folder in another encoding.
+printf '%s' "$here" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 ||
+  fail "the folder's path is not UTF-8; move the folder to a path that is, and run this again"
 
 # The replacements are quoted: bash 5.2 would otherwise put the matched text in place of an "&".
 # A key file's string value: the backslash first, then the characters it writes as escapes.
