@@ -3,7 +3,8 @@
 # is dropped on it:
 #   ./zipdrop-setup            writes this folder's program and icon into zipdrop.desktop and
 #                              offers the launcher to the desktop's "Open With" list
-#   ./zipdrop-setup --desktop  also puts it on the desktop, marked trusted where the desktop knows how
+#   ./zipdrop-setup --desktop  also puts it on the desktop, marked trusted where the desktop
+#                              knows how
 #   ./zipdrop-setup --undo     takes the copies away again
 # Launchers hold only absolute paths, so it is run again after the folder moves.
 set -euo pipefail
@@ -116,7 +117,8 @@ if $on_desktop; then
   mkdir -p -- "$desktop"
   cp -- "$launcher" "$desktop/zipdrop.desktop"
   # GNOME's desktop starts a launcher only once it is marked trusted; others ask on first use.
-  if command -v gio >/dev/null && gio set -- "$desktop/zipdrop.desktop" metadata::trusted true 2>/dev/null; then
+  if command -v gio >/dev/null &&
+     gio set -- "$desktop/zipdrop.desktop" metadata::trusted true 2>/dev/null; then
     printf 'put zipdrop on the desktop, trusted: %s\n' "$desktop/zipdrop.desktop"
   else
     printf 'put zipdrop on the desktop: %s (allow it to launch when asked)\n' \

@@ -56,7 +56,8 @@ zipdrop_write_launcher("${CMAKE_BINARY_DIR}/zipdrop.desktop" "${CMAKE_BINARY_DIR
 # the folder's real paths into it where the folder is unpacked elsewhere.
 install(TARGETS zipdrop DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/zipdrop.png DESTINATION .)
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/zipdrop-setup.sh DESTINATION . RENAME zipdrop-setup)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/zipdrop-setup.sh DESTINATION .
+        RENAME zipdrop-setup)
 install(CODE "
   include(\"${CMAKE_CURRENT_LIST_DIR}/launcher.cmake\")
   get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)

@@ -16,8 +16,9 @@ user="$work/Tom & Jerry | \"引用\" 'x'"
 mkdir "$user"
 tar -xzf "$work/dist"/zipdrop-*-linux-x86_64.tar.gz -C "$user"
 folder="$(echo "$user"/zipdrop-*)"
-[ "$(ls "$folder" | tr '\n' ' ')" = "zipdrop zipdrop-docs zipdrop-setup zipdrop.desktop zipdrop.png " ] ||
-  fail "the folder holds more than the program, its launcher, its icon and its setup: $(ls "$folder")"
+view="$(ls "$folder" | tr '\n' ' ')"
+[ "$view" = "zipdrop zipdrop-docs zipdrop-setup zipdrop.desktop zipdrop.png " ] ||
+  fail "the folder holds more than the program, its launcher, its icon and its setup: $view"
 for file in README.txt LICENSE THIRD-PARTY.md licenses/libisal2.txt; do
   [ -f "$folder/zipdrop-docs/$file" ] || fail "zipdrop-docs/$file is missing"
 done
@@ -68,7 +69,7 @@ Gio.DesktopAppInfo.new_from_filename(sys.argv[1]).launch([Gio.File.new_for_path(
 PYTHON
 for file in はじめに.txt 写真/旅行メモ.txt データ/表.csv; do
   for _ in $(seq 300); do [ -s "$folder/sample/$file" ] && break; sleep 0.1; done
-  [ -s "$folder/sample/$file" ] || fail "the launcher started through GLib did not extract sample/$file"
+  [ -s "$folder/sample/$file" ] || fail "the launcher GLib started did not extract sample/$file"
 done
 setup --undo >/dev/null
 [ ! -e "$offered" ] && [ ! -e "$work/home/Desktop/zipdrop.desktop" ] ||
