@@ -7,6 +7,9 @@
 BUILD_PACKAGES=(ca-certificates g++ cmake make pkg-config libarchive-dev libdeflate-dev
                 libisal-dev nettle-dev libacl1-dev liblzma-dev libzstd-dev liblz4-dev libbz2-dev
                 zlib1g-dev libxml2-dev libxcb1-dev libxau-dev libwayland-dev)
+# scripts/release builds ISA-L's static library from Debian's source package with ISA-L's own
+# makefile and nasm; dpkg-source unpacks the package.
+RELEASE_PACKAGES=(nasm dpkg-dev xz-utils)
 # scripts/release cross-builds zipdrop.exe with MinGW-w64 and packs it with zip.
 WINDOWS_RELEASE_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix zip)
 # The compatibility table compares zipdrop with bsdtar and 7-Zip on archives Python writes, and on

@@ -50,11 +50,14 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/zipdrop.png ${CMAKE_BINARY_DIR}/z
 zipdrop_write_launcher("${CMAKE_BINARY_DIR}/zipdrop.desktop" "${CMAKE_BINARY_DIR}/zipdrop.png"
                        "${CMAKE_BINARY_DIR}/zipdrop")
 
-# cmake --install build --prefix DIR puts the program, its launcher and its icon into DIR, the
-# folder that then receives what is dropped. The launcher records the program's path without
-# DESTDIR, where a package puts it once installed.
+# cmake --install build --prefix DIR puts the program, its launcher, its icon and the launcher's
+# setup script into DIR, the folder that then receives what is dropped. The launcher records the
+# program's path without DESTDIR, where a package puts it once installed; the setup script writes
+# the folder's real paths into it where the folder is unpacked elsewhere.
 install(TARGETS zipdrop DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/zipdrop.png DESTINATION .)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/resources/zipdrop-setup.sh DESTINATION .
+        RENAME zipdrop-setup)
 install(CODE "
   include(\"${CMAKE_CURRENT_LIST_DIR}/launcher.cmake\")
   get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)

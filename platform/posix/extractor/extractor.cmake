@@ -4,9 +4,18 @@ find_package(Threads REQUIRED)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
 # libdeflate decodes the entries small enough to be held in memory, and computes CRC-32.
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
-# ISA-L's header only: the library is loaded at run time (see isal_library.h), with zlib's inflate
-# standing in where the system lacks it.
+# ISA-L: Debian ships only its shared library, which the program loads at run time where the
+# system has it (see isal_library.h), with zlib's inflate standing in where it does not. A static
+# libisal.a found first (scripts/release builds one from Debian's source package and names its
+# prefix in CMAKE_PREFIX_PATH) is linked instead, with the headers beside it, so that the released
+# program decodes at ISA-L's speed on every machine.
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
+find_library(ZIPDROP_STATIC_isal NAMES libisal.a)
+if(ZIPDROP_STATIC_isal)
+  find_path(ZIPDROP_ISAL_INCLUDE_DIR isa-l/igzip_lib.h REQUIRED)
+  set(LIBISAL_INCLUDE_DIRS ${ZIPDROP_ISAL_INCLUDE_DIR})
+  message(STATUS "ISA-L linked statically: ${ZIPDROP_STATIC_isal}")
+endif()
 pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(LIBZSTD REQUIRED IMPORTED_TARGET libzstd)
@@ -73,6 +82,10 @@ endforeach()
 target_include_directories(zipdrop_extractor PUBLIC ${LIBDEFLATE_INCLUDE_DIRS}
                            ${LIBISAL_INCLUDE_DIRS} ${LIBLZMA_INCLUDE_DIRS} ${LIBZSTD_INCLUDE_DIRS}
                            ${ZLIB_INCLUDE_DIRS} ${NETTLE_INCLUDE_DIRS})
+if(ZIPDROP_STATIC_isal)
+  target_compile_definitions(zipdrop_extractor PRIVATE ZIPDROP_ISAL_LINKED=1)
+  target_link_libraries(zipdrop_extractor PUBLIC ${ZIPDROP_STATIC_isal})
+endif()
 target_link_libraries(zipdrop_extractor PUBLIC ${zipdrop_deflate} ${zipdrop_lzma} ${zipdrop_zstd}
                       ${zipdrop_bz2} ${zipdrop_z} ${zipdrop_nettle} Threads::Threads
                       ${CMAKE_DL_LIBS} zipdrop_posix_error)

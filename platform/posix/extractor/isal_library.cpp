@@ -12,6 +12,11 @@ namespace {
 
 std::atomic<bool> forceMissing{false};
 
+#ifdef ZIPDROP_ISAL_LINKED
+// The release links ISA-L's static library, built from Debian's source package: the program then
+// never looks for the system's, which most desktops do not install.
+std::optional<IsalInflate> Load() { return IsalInflate{isal_inflate_init, isal_inflate}; }
+#else
 std::optional<IsalInflate> Load() {
   // A name without a slash is looked for only where the system keeps its libraries (and in
   // LD_LIBRARY_PATH), never beside the program, where an extracted archive could have put one.
@@ -27,6 +32,7 @@ std::optional<IsalInflate> Load() {
   library.release();
   return functions;
 }
+#endif
 
 }  // namespace
 

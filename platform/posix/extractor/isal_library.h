@@ -1,6 +1,8 @@
-// ISA-L's inflate, the fastest packaged, loaded at run time rather than linked: Debian ships ISA-L
-// only as a shared library, and the released program must start on a machine without it. Where
-// it is missing, zlib's inflate (linked in) decodes DEFLATE instead, at about half the speed.
+// ISA-L's inflate, the fastest packaged. The release links it statically (built from Debian's
+// source package by scripts/release); other builds load it at run time rather than link it, as
+// Debian ships ISA-L only as a shared library and the program must start on a machine without
+// it. Where it is missing, zlib's inflate (linked in) decodes DEFLATE instead, at about half the
+// speed.
 #pragma once
 
 #include <isa-l/igzip_lib.h>
@@ -12,7 +14,8 @@ struct IsalInflate {
   int (*inflate)(inflate_state*);
 };
 
-/// ISA-L's inflate when the system has libisal.so.2, else nullptr. Loaded once per process.
+/// ISA-L's inflate when it is linked in or the system has libisal.so.2, else nullptr. Loaded once
+/// per process.
 const IsalInflate* LoadIsalInflate();
 
 /// Makes LoadIsalInflate answer nullptr, as on a machine without ISA-L, so that tests reach the
