@@ -9,6 +9,8 @@
 #include "platform/posix/extractor/entry_names.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/in_memory_decoder.h"
+#include "platform/posix/extractor/isal_library.h"
+#include "platform/posix/extractor/parallel_inflate.h"
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
@@ -122,6 +124,7 @@ class Worker {
   std::optional<SkipReason> WriteFileAs(const CentralEntry& entry, const EntryPath& path);
   std::optional<SkipReason> WriteStream(const CentralEntry& entry, const EntryPath& path,
                                         EntryStream& stream);
+  MethodDecoder* DecoderFor(const CentralEntry& entry);
   std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry, const EntryPath& path,
                                                std::string_view name);
 
@@ -139,6 +142,7 @@ class Worker {
   std::vector<FolderFinish>& foldersMade_;
   InMemoryDecoder inMemory_;
   DecoderSet decoders_;
+  std::optional<ParallelInflateDecoder> parallel_;
   FolderCache folders_;
   std::vector<char> buffer_;
   std::vector<unsigned char> input_;
@@ -225,10 +229,26 @@ std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry, const E
     if (!content) return SkipReason::kUnreadableData;
     return WriteFileContent(folders_, path, attributes, *content);
   }
-  MethodDecoder* decoder = decoders_.For(entry.method);
+  MethodDecoder* decoder = DecoderFor(entry);
   if (decoder == nullptr) return SkipReason::kUnreadableData;
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
   return WriteStream(entry, path, stream);
+}
+
+// A large deflated entry takes helper threads when cores are left over once this worker's
+// decoder and writer have theirs (parallel_inflate.h).
+MethodDecoder* Worker::DecoderFor(const CentralEntry& entry) {
+  const IsalInflate* isal = LoadIsalInflate();
+  std::size_t spare = shared_.CoreSpare() ? UsableCores() - 1 : 0;
+  std::size_t helpers = entry.method == kMethodDeflate && isal != nullptr
+                            ? ParallelInflateHelpers(entry.compressedSize,
+                                                     entry.uncompressedSize, spare)
+                            : 0;
+  if (helpers == 0) return decoders_.For(entry.method);
+  ParallelInflateTuning tuning;
+  tuning.helpers = helpers;
+  parallel_.emplace(shared_.archiveFd, *isal, tuning);
+  return &*parallel_;
 }
 
 // Large entries are decoded (and decrypted) a block ahead on a second thread while the last
