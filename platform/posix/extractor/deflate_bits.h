@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -44,7 +45,17 @@ class BitReader {
   std::span<const std::uint8_t> Data() const { return data_; }
 
  private:
+  // Eight bytes at once while the buffer has them; the bits past the whole bytes counted are
+  // loaded again, identical, by the next refill.
   void Refill() {
+    if (next_ + 8 <= data_.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, data_.data() + next_, 8);
+      bits_ |= word << count_;
+      next_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
+    }
     while (count_ <= 56) {
       std::uint64_t byte = next_ < data_.size() ? data_[next_] : 0;
       bits_ |= byte << count_;

@@ -17,6 +17,8 @@ constexpr std::size_t kInputPiece = 1 << 20;
 // After this many chunks in a row without a block start (stored data, one fixed-Huffman block,
 // data that is not DEFLATE), the helpers stop: the rest is left to ISA-L.
 constexpr int kBarrenChunks = 4;
+// False block starts a helper tries past in one chunk before it leaves the chunk to ISA-L.
+constexpr int kTriesPerChunk = 8;
 // Below this much output a helper cannot gain back what starting it costs.
 constexpr std::uint64_t kLeastOutput = 64 << 20;
 
@@ -130,16 +132,22 @@ bool ParallelInflateDecoder::DecodeChunk(Slot& slot) {
   std::uint64_t to = std::min<std::uint64_t>(size_, from + 2 * tuning_.chunkSize);
   slot.found = false;
   if (!ReadAt(begin_ + from, static_cast<std::size_t>(to - from), slot.input)) return false;
-  std::optional<BlockStart> start = FindBlockStart(slot.input, 0, tuning_.chunkSize * 8);
-  if (!start) return false;
-  slot.found = true;
   bool last = slot.chunk + 1 == chunkCount_;
   std::uint64_t stop = last ? UINT64_MAX : tuning_.chunkSize * 8;
-  if (!DecodeWithMarkers(slot.input, *start, stop, tuning_.maxSymbols, slot.marked)) return false;
-  start->bit += from * 8;
-  slot.start = *start;
-  slot.marked.endBit += from * 8;
-  return true;
+  // A start that passes the finder's tests and then fails to decode was a false one: the next
+  // is tried, a few times at most, since each try may decode far before it fails.
+  std::optional<BlockStart> start = FindBlockStart(slot.input, 0, tuning_.chunkSize * 8);
+  for (int tries = 0; start && tries < kTriesPerChunk; ++tries) {
+    slot.found = true;
+    if (DecodeWithMarkers(slot.input, *start, stop, tuning_.maxSymbols, slot.marked)) {
+      start->bit += from * 8;
+      slot.start = *start;
+      slot.marked.endBit += from * 8;
+      return true;
+    }
+    start = FindBlockStart(slot.input, start->bit + 1, tuning_.chunkSize * 8);
+  }
+  return false;
 }
 
 // The helper's result for chunk, once decoded; nullptr when it has none. Only a patient front
