@@ -361,6 +361,8 @@ DecodeStep ParallelInflateDecoder::Decode(RawSource&, std::span<char> output) {
     bool drained = state_->avail_in == 0 && fed_ == limit_ && state_->avail_out > 0;
     if (!failed_ && !done_ && drained && !AtLimit()) failed_ = true;
   }
+  // Chunks past the stream's end or a failure are of no use: the helpers stop at once.
+  if (failed_ || (done_ && emitting_ == nullptr)) StopHelpers();
   if (failed_) return {produced, DecodeStep::kDamaged};
   if (done_ && emitting_ == nullptr) return {produced, DecodeStep::kEnd};
   return {produced, DecodeStep::kMore};
