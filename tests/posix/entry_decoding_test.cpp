@@ -329,6 +329,11 @@ INSTANTIATE_TEST_SUITE_P(
         RawCase{"ParallelLibdeflate", 8, kWords, Deflate(kWords), 0, 0, 0, true, false, 1024},
         RawCase{"ParallelStoredAtEveryPhase", 8, kPhasesPlain, kPhasesRaw, 0, 0, 0, true, false,
                 256, true},
+        // Chunks shorter than the blocks: a helper's chunk can never end where the next begins,
+        // and ISA-L often ends a block near a guess that is not one. Nothing may be taken.
+        RawCase{"ParallelStoredAtEveryPhaseOddChunks", 8, kPhasesPlain, kPhasesRaw, 0, 0, 0, true,
+                false, 97},
+        RawCase{"ParallelZlib6OddChunks", 8, kWords, kZlib6, 0, 0, 0, true, false, 61},
         // Stored DEFLATE data looks like block starts everywhere, and none of them is one.
         RawCase{"ParallelDeflateInsideStored", 8, kZlib6, Zlib(kZlib6, 0), 0, 0, 0, true, false,
                 1024},
