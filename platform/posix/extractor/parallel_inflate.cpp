@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "platform/posix/extractor/read_at.h"
@@ -80,7 +81,11 @@ bool ParallelInflateDecoder::Begin(const CentralEntry& entry, RawSource&) {
   barren_ = 0;
   next_ = 0;
   for (std::size_t i = 0; i < tuning_.helpers && chunkCount_ > 1; ++i) {
-    helpers_.emplace_back([this] { Help(); });
+    try {
+      helpers_.emplace_back([this] { Help(); });
+    } catch (const std::system_error&) {
+      break;  // No thread to be had: fewer helpers, or ISA-L alone, decode the entry all the same.
+    }
   }
   Target(1);
   return true;
