@@ -89,7 +89,7 @@ std::string Deflate64Plain() {
 }
 
 // What 7-Zip wrote for the data: deflate64.raw with -mm=Deflate64 (see Deflate64Plain), ppmd.raw
-// with -mm=PPMd for Text(20000).
+// with -mm=PPMd for Text(20000); and infozip.raw, Info-ZIP's zip -6 of Words(200000).
 std::string DataFile(const char* name) {
   std::ifstream file(std::string(ZIPDROP_SOURCE_DIR "/tests/posix/data/") + name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -327,6 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Fixed-Huffman blocks are not looked for: one core decodes it all.
         RawCase{"ParallelFixed", 8, kWords, Zlib(kWords, 6, Z_FIXED), 0, 0, 0, true, false, 1024},
         RawCase{"ParallelLibdeflate", 8, kWords, Deflate(kWords), 0, 0, 0, true, false, 1024},
+        RawCase{"ParallelInfoZip", 8, kWords, DataFile("infozip.raw"), 0, 0, 0, true, false, 1024},
         RawCase{"ParallelStoredAtEveryPhase", 8, kPhasesPlain, kPhasesRaw, 0, 0, 0, true, false,
                 256, true},
         // Chunks shorter than the blocks: a helper's chunk can never end where the next begins,
