@@ -21,7 +21,7 @@ source "$root/scripts/packages.sh"
 cmake -S "$root" -B "$build" -DZIPDROP_FUZZ=ON -DZIPDROP_TESTS=OFF \
   -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_extraction_run fuzz_zip_extractor \
-  fuzz_decoders fuzz_decryption
+  fuzz_decoders fuzz_decryption fuzz_parallel_inflate
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipdrop-fuzz-corpus-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
@@ -69,3 +69,5 @@ run_fuzzer fuzz_zip_extractor zip_extractor -rss_limit_mb=512 -max_len=8192 \
 run_fuzzer fuzz_decoders decoders -rss_limit_mb=1024 -max_len=65536
 # Scheme, password, header, content and trailer of an encrypted entry.
 run_fuzzer fuzz_decryption decryption -rss_limit_mb=512 -max_len=4096
+# Content of up to 64 KiB: compressed, dozens of chunks of 64 to 1,056 bytes.
+run_fuzzer fuzz_parallel_inflate parallel_inflate -rss_limit_mb=1024 -max_len=65536

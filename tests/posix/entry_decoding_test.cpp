@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 #include <lzma.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/in_memory_decoder.h"
 #include "platform/posix/extractor/isal_library.h"
+#include "platform/posix/extractor/parallel_inflate.h"
 #include "platform/posix/extractor/zip_records.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/posix/scratch_folder.h"
@@ -87,19 +89,83 @@ std::string Deflate64Plain() {
 }
 
 // What 7-Zip wrote for the data: deflate64.raw with -mm=Deflate64 (see Deflate64Plain), ppmd.raw
-// with -mm=PPMd for Text(20000).
+// with -mm=PPMd for Text(20000); and infozip.raw, Info-ZIP's zip -6 of Words(200000).
 std::string DataFile(const char* name) {
   std::ifstream file(std::string(ZIPDROP_SOURCE_DIR "/tests/posix/data/") + name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The entry's content as the streaming path gives it, or nothing when it refuses the data.
-std::optional<std::string> Streamed(int fd, const CentralEntry& entry) {
-  DecoderSet decoders;
-  MethodDecoder* decoder = decoders.For(entry.method);
-  if (decoder == nullptr) return std::nullopt;
+// A raw DEFLATE stream from zlib. memLevel 1 ends a block every 128 symbols or so, so that a
+// small stream has many; a dictionary makes the stream refer back before its own start.
+std::string Zlib(const std::string& plain, int level, int strategy = Z_DEFAULT_STRATEGY,
+                 int memLevel = 1, const std::string& dictionary = "") {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy);
+  deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                       static_cast<uInt>(dictionary.size()));
+  std::string out(deflateBound(&z, plain.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Words in no fixed order: compressed about 3:1, like fresh text, in many blocks.
+std::string Words(std::size_t size) {
+  static const char* const kWords[] = {"cat ", "dog\n", "bird ", "ox ", "eel, ", "yak ", "gnu. ", "ant "};
+  std::string text;
+  for (std::uint32_t x = 1; text.size() < size;) {
+    x = x * 1103515245u + 12345u;
+    text += kWords[(x >> 16) % 8];
+  }
+  text.resize(size);
+  return text;
+}
+
+// Fixed-Huffman blocks of 0 to 7 literals of 9 bits, each followed by a stored block, so that
+// the stored blocks' headers fall at every bit phase; then the plain content.
+std::pair<std::string, std::string> StoredAtEveryPhase() {
+  std::string raw, plain;
+  std::uint32_t bits = 0, count = 0;
+  auto put = [&](std::uint32_t value, unsigned length) {
+    bits |= value << count;
+    for (count += length; count >= 8; count -= 8, bits >>= 8) raw.push_back(char(bits & 0xFF));
+  };
+  for (int round = 0; round < 24; ++round) {
+    put(2, 3);  // BFINAL 0, fixed codes.
+    for (int i = 0; i < round % 8; ++i) {
+      plain.push_back(static_cast<char>(0x90 + i));
+      std::uint32_t code = 0x190 + i, reversed = 0;  // 9-bit codes, written from the top bit.
+      for (int b = 0; b < 9; ++b) reversed |= ((code >> (8 - b)) & 1) << b;
+      put(reversed, 9);
+    }
+    put(0, 7);         // End of block.
+    put(0, 3);         // BFINAL 0, stored.
+    if (count) put(0, 8 - count);
+    std::string stored = Words(300 + round);
+    put(static_cast<std::uint32_t>(stored.size()), 16);
+    put(static_cast<std::uint32_t>(stored.size()) ^ 0xFFFF, 16);
+    raw += stored;
+    plain += stored;
+  }
+  put(3, 3);  // A last fixed block, empty.
+  put(0, 7 + 8);
+  return {plain, raw};
+}
+
+std::string Flipped(std::string raw, std::size_t bit) {
+  raw[bit / 8] = static_cast<char>(raw[bit / 8] ^ (1 << (bit % 8)));
+  return raw;
+}
+
+// The entry's content as the decoder gives it when streamed, or nothing when it refuses the data.
+std::optional<std::string> Streamed(int fd, const CentralEntry& entry, MethodDecoder& decoder) {
   std::vector<unsigned char> input;
-  EntryStream stream(fd, entry, *decoder, input);
+  EntryStream stream(fd, entry, decoder, input);
   std::string content;
   char block[7000];  // Not a power of two, so that the output ends mid-match now and then.
   for (std::ptrdiff_t count; (count = stream.Read(block, sizeof block)) != 0;) {
@@ -107,6 +173,13 @@ std::optional<std::string> Streamed(int fd, const CentralEntry& entry) {
     content.append(block, static_cast<std::size_t>(count));
   }
   return content;
+}
+
+std::optional<std::string> Streamed(int fd, const CentralEntry& entry) {
+  DecoderSet decoders;
+  MethodDecoder* decoder = decoders.For(entry.method);
+  if (decoder == nullptr) return std::nullopt;
+  return Streamed(fd, entry, *decoder);
 }
 
 std::string Text(std::size_t size) {
@@ -127,7 +200,25 @@ struct RawCase {
   std::int64_t rawChange = 0;   // Added to the declared compressed size.
   bool decodes;
   bool withoutIsal = false;  // DEFLATE by zlib, as on a machine without ISA-L.
+  std::size_t chunk = 0;     // Also decoded in parallel, in chunks of this many bytes.
+  bool split = false;        // Whether the helpers' chunks must then be used.
 };
+
+// The parallel decoder must give the same outcome as one core, whatever its helper count,
+// waiting for its helpers (so that every chunk they can decode is used) or not.
+void ExpectParallelAgrees(int fd, const CentralEntry& entry, const RawCase& c) {
+  for (bool patient : {true, false}) {
+    for (std::size_t helpers : {1, 3}) {
+      SCOPED_TRACE(::testing::Message() << "helpers " << helpers << ", patient " << patient);
+      ParallelInflateDecoder decoder(fd, *LoadIsalInflate(),
+                                     {c.chunk, helpers, 4, 1024 * c.chunk, patient});
+      std::optional<std::string> content = Streamed(fd, entry, decoder);
+      ASSERT_EQ(content.has_value(), c.decodes);
+      EXPECT_TRUE(!c.decodes || *content == c.plain);
+      EXPECT_TRUE(!patient || !c.split || decoder.ChunksUsed() > 0);
+    }
+  }
+}
 
 class EntryDecodingTest : public ::testing::TestWithParam<RawCase> {
  protected:
@@ -157,6 +248,7 @@ TEST_P(EntryDecodingTest, GivesExactlyTheDeclaredContentOrNothing) {
   if (c.decodes) {
     EXPECT_EQ(*streamed, c.plain);
   }
+  if (c.chunk != 0) ExpectParallelAgrees(fd.Get(), entry, c);
   if (c.method != kMethodStored && c.method != kMethodDeflate) return;
   InMemoryDecoder decoder(fd.Get());
   std::optional<std::span<const char>> content = decoder.Decode(entry);
@@ -177,6 +269,9 @@ TEST_P(EntryDecodingTest, GivesExactlyTheDeclaredContentOrNothing) {
 }
 
 const std::string kText = Text(300000);
+const std::string kWords = Words(200000);
+const std::string kZlib6 = Zlib(kWords, 6);
+const auto [kPhasesPlain, kPhasesRaw] = StoredAtEveryPhase();
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, EntryDecodingTest,
@@ -220,7 +315,44 @@ INSTANTIATE_TEST_SUITE_P(
         // when the CRC confirms the content; any other difference is not.
         RawCase{"SizeOffBy4GiB", 95, kText, Xz(kText), 1ll << 32, 0, 0, true},
         RawCase{"SizeOffBy4GiBWrongCrc", 95, kText, Xz(kText), 1ll << 32, 1, 0, false},
-        RawCase{"SizeOffByMoreThan4GiB", 95, kText, Xz(kText), (1ll << 32) + 1, 0, 0, false}),
+        RawCase{"SizeOffByMoreThan4GiB", 95, kText, Xz(kText), (1ll << 32) + 1, 0, 0, false},
+        // Decoded in parallel as well, in chunks small enough that each stream has dozens.
+        RawCase{"ParallelZlib1", 8, kWords, Zlib(kWords, 1), 0, 0, 0, true, false, 1024, true},
+        RawCase{"ParallelZlib6", 8, kWords, kZlib6, 0, 0, 0, true, false, 1024, true},
+        RawCase{"ParallelZlib9", 8, kWords, Zlib(kWords, 9), 0, 0, 0, true, false, 1024, true},
+        // One final block for the whole stream (blocks of 16,384 symbols), as libdeflate's
+        // is: no block start to find, so one core decodes it all.
+        RawCase{"ParallelOneBlock", 8, kWords, Zlib(kWords, 6, Z_DEFAULT_STRATEGY, 9), 0, 0, 0,
+                true, false, 1024},
+        // Fixed-Huffman blocks are not looked for: one core decodes it all.
+        RawCase{"ParallelFixed", 8, kWords, Zlib(kWords, 6, Z_FIXED), 0, 0, 0, true, false, 1024},
+        RawCase{"ParallelLibdeflate", 8, kWords, Deflate(kWords), 0, 0, 0, true, false, 1024},
+        RawCase{"ParallelInfoZip", 8, kWords, DataFile("infozip.raw"), 0, 0, 0, true, false, 1024},
+        RawCase{"ParallelStoredAtEveryPhase", 8, kPhasesPlain, kPhasesRaw, 0, 0, 0, true, false,
+                256, true},
+        // Chunks shorter than the blocks: a helper's chunk can never end where the next begins,
+        // and ISA-L often ends a block near a guess that is not one. Nothing may be taken.
+        RawCase{"ParallelStoredAtEveryPhaseOddChunks", 8, kPhasesPlain, kPhasesRaw, 0, 0, 0, true,
+                false, 97},
+        RawCase{"ParallelZlib6OddChunks", 8, kWords, kZlib6, 0, 0, 0, true, false, 61},
+        // Stored DEFLATE data looks like block starts everywhere, and none of them is one.
+        RawCase{"ParallelDeflateInsideStored", 8, kZlib6, Zlib(kZlib6, 0), 0, 0, 0, true, false,
+                1024},
+        // Repetitive text: chunks start within the first 32 KiB of output, and markers are
+        // copied from chunk to chunk.
+        RawCase{"ParallelMarkerChains", 8, kText, Zlib(kText, 6), 0, 0, 0, true, false, 256, true},
+        RawCase{"ParallelReachesBeforeStart", 8, kWords,
+                Zlib(kWords, 6, Z_DEFAULT_STRATEGY, 1, kWords.substr(5000, 32768)), 0, 0, 0,
+                false, false, 1024},
+        RawCase{"ParallelCutAtChunkEdge", 8, kWords, kZlib6, 0, 0,
+                8192 - static_cast<std::int64_t>(kZlib6.size()), false, false, 1024},
+        RawCase{"ParallelCutAfterChunkEdge", 8, kWords, kZlib6, 0, 0,
+                8193 - static_cast<std::int64_t>(kZlib6.size()), false, false, 1024},
+        RawCase{"ParallelCutBeforeChunkEdge", 8, kWords, kZlib6, 0, 0,
+                8191 - static_cast<std::int64_t>(kZlib6.size()), false, false, 1024},
+        RawCase{"ParallelCutAtTheEnd", 8, kWords, kZlib6, 0, 0, -1, false, false, 1024},
+        RawCase{"ParallelFlippedLateBit", 8, kWords, Flipped(kZlib6, kZlib6.size() * 7), 0, 0,
+                0, false, false, 1024}),
     [](const auto& info) { return info.param.label; });
 
 struct FitCase {

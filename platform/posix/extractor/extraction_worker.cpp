@@ -8,6 +8,8 @@
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/entry_stream.h"
 #include "platform/posix/extractor/in_memory_decoder.h"
+#include "platform/posix/extractor/isal_library.h"
+#include "platform/posix/extractor/parallel_inflate.h"
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
@@ -95,6 +97,7 @@ class Worker {
   std::optional<SkipReason> WriteFileAs(const CentralEntry& entry, const PlannedEntry& planned);
   std::optional<SkipReason> WriteStream(const CentralEntry& entry, const PlannedEntry& planned,
                                         EntryStream& stream);
+  MethodDecoder* DecoderFor(const CentralEntry& entry);
   std::optional<SkipReason> WriteEncryptedFile(const CentralEntry& entry,
                                                const PlannedEntry& planned);
 
@@ -109,6 +112,7 @@ class Worker {
   std::vector<FolderFinish>& foldersMade_;
   InMemoryDecoder inMemory_;
   DecoderSet decoders_;
+  std::optional<ParallelInflateDecoder> parallel_;
   FolderCache folders_;
   std::vector<char> buffer_;
   std::vector<unsigned char> input_;
@@ -187,10 +191,26 @@ std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry,
     if (!content) return SkipReason::kUnreadableData;
     return WriteFileContent(folders_, planned.path, FileAttributes(entry, planned), *content);
   }
-  MethodDecoder* decoder = decoders_.For(entry.method);
+  MethodDecoder* decoder = DecoderFor(entry);
   if (decoder == nullptr) return SkipReason::kUnreadableData;
   EntryStream stream(shared_.archiveFd, entry, *decoder, input_);
   return WriteStream(entry, planned, stream);
+}
+
+// A large deflated entry takes helper threads when cores are left over once this worker's
+// decoder and writer have theirs (parallel_inflate.h).
+MethodDecoder* Worker::DecoderFor(const CentralEntry& entry) {
+  const IsalInflate* isal = LoadIsalInflate();
+  std::size_t spare = shared_.CoreSpare() ? UsableCores() - 1 : 0;
+  std::size_t helpers = entry.method == kMethodDeflate && isal != nullptr
+                            ? ParallelInflateHelpers(entry.compressedSize,
+                                                     entry.uncompressedSize, spare)
+                            : 0;
+  if (helpers == 0) return decoders_.For(entry.method);
+  ParallelInflateTuning tuning;
+  tuning.helpers = helpers;
+  parallel_.emplace(shared_.archiveFd, *isal, tuning);
+  return &*parallel_;
 }
 
 // Large entries are decoded (and decrypted) a block ahead on a second thread while the last

@@ -25,8 +25,13 @@ std::optional<IsalInflate> Load() {
   if (!library) return std::nullopt;
   IsalInflate functions{
       reinterpret_cast<void (*)(inflate_state*)>(dlsym(library.get(), "isal_inflate_init")),
-      reinterpret_cast<int (*)(inflate_state*)>(dlsym(library.get(), "isal_inflate"))};
-  if (functions.init == nullptr || functions.inflate == nullptr) return std::nullopt;
+      reinterpret_cast<int (*)(inflate_state*)>(dlsym(library.get(), "isal_inflate")),
+      reinterpret_cast<int (*)(inflate_state*, std::uint8_t*, std::uint32_t)>(
+          dlsym(library.get(), "isal_inflate_set_dict"))};
+  if (functions.init == nullptr || functions.inflate == nullptr ||
+      functions.setDictionary == nullptr) {
+    return std::nullopt;
+  }
   // The library stays loaded for the life of the process, as a linked one would: every run's
   // decoders use it, and unloading it at exit could pull it from under a thread still ending.
   library.release();

@@ -7,11 +7,15 @@
 
 #include <isa-l/igzip_lib.h>
 
+#include <cstdint>
+
 namespace zipdrop {
 
 struct IsalInflate {
   void (*init)(inflate_state*);
   int (*inflate)(inflate_state*);
+  /// The window a stream started in the middle refers back to.
+  int (*setDictionary)(inflate_state*, std::uint8_t*, std::uint32_t);
 };
 
 /// ISA-L's inflate when it is linked in or the system has libisal.so.2, else nullptr. Loaded once
