@@ -63,10 +63,12 @@ struct Copy {
   HWND window;        // Null when the copy needs no answer from the caller's thread.
 };
 
-// The pause lets a caller that does not wait end before the files are there.
+// The pause lets a caller that does not wait end before the files are there. A copy that holds
+// no reference waits far longer than any caller takes to end, so that the control row cannot pass
+// by chance on a slow machine.
 DWORD WINAPI CopyLater(void* parameter) {
   Copy* copy = static_cast<Copy*>(parameter);
-  Sleep(2000);
+  Sleep(copy->process ? 2000 : 120000);
   if (!copy->window ||
       SendMessageW(copy->window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"copying"))) {
     CopyTree(copy->from, copy->to);
