@@ -13,6 +13,7 @@
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
+#include "platform/posix/extractor/usable_cores.h"
 #include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {

@@ -1,7 +1,5 @@
 #include "platform/posix/extractor/parallel_inflate.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -371,13 +369,6 @@ DecodeStep ParallelInflateDecoder::Decode(RawSource&, std::span<char> output) {
   if (failed_) return {produced, DecodeStep::kDamaged};
   if (done_ && emitting_ == nullptr) return {produced, DecodeStep::kEnd};
   return {produced, DecodeStep::kMore};
-}
-
-std::size_t UsableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
 }
 
 std::size_t ParallelInflateHelpers(std::uint64_t compressedSize, std::uint64_t uncompressedSize,

@@ -99,9 +99,6 @@ class ParallelInflateDecoder final : public MethodDecoder {
   std::vector<std::thread> helpers_;
 };
 
-/// The number of CPUs this process may run on (its affinity mask), at least 1.
-std::size_t UsableCores();
-
 /// How many helper threads a deflated entry should get when `spareCores` cores have nothing
 /// else to do: 0 when the entry is too small to gain, or no core is spare.
 std::size_t ParallelInflateHelpers(std::uint64_t compressedSize, std::uint64_t uncompressedSize,

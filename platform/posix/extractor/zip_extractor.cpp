@@ -22,6 +22,7 @@
 #include "platform/posix/extractor/extraction_plan.h"
 #include "platform/posix/extractor/extraction_worker.h"
 #include "platform/posix/extractor/passwords.h"
+#include "platform/posix/extractor/usable_cores.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/unique_fd.h"
 #include "zipdrop/extractor/extraction_progress.h"
@@ -120,11 +121,9 @@ NeverReplaced KeptFiles(int archiveFd, NeverReplaced kept) {
   return kept;
 }
 
-std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
-
 std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
   if (tuning.workers > 0) return tuning.workers;
-  return WorkersFor(directory.entries, Cores());
+  return WorkersFor(directory.entries, UsableCores());
 }
 
 std::optional<Refusal> CheckFreeSpace(const CentralDirectory& directory, int destinationFd) {
@@ -233,7 +232,7 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
                            .destinationFd = destination.Get(),
                            .ranges = PlanRanges(directory.entries, workers),
                            .workers = workers,
-                           .cores = Cores(),
+                           .cores = UsableCores(),
                            .inMemoryLimit = tuning.inMemoryLimit,
                            .readAheadSize = tuning.readAheadSize,
                            .progress = tuning.progress,

@@ -1,0 +1,12 @@
+#include "platform/posix/extractor/usable_cores.h"
+
+#include <sched.h>
+
+#include <algorithm>
+
+std::size_t UsableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
+}
