@@ -5,14 +5,18 @@ target_include_directories(zipdrop_posix_error PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 
 include(${CMAKE_CURRENT_LIST_DIR}/extractor/extractor.cmake)
 
-file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+# ui/ holds the windows and questions the shell would show on Windows; the rest serves the other
+# operations.
+file(GLOB zipdrop_posix_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp
+     ${CMAKE_CURRENT_LIST_DIR}/ui/*.cpp)
 list(REMOVE_ITEM zipdrop_posix_sources ${CMAKE_CURRENT_LIST_DIR}/posix_error.cpp
      ${CMAKE_CURRENT_LIST_DIR}/older_c_library.cpp)
 add_library(zipdrop_platform STATIC ${zipdrop_posix_sources})
 # The platform includes only the extractor's face, include/zipdrop/extractor: the headers beside
 # the extractor's sources are its own, and a platform file that reached for one would tie the two
 # together again.
-file(GLOB zipdrop_posix_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.h)
+file(GLOB zipdrop_posix_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.h
+     ${CMAKE_CURRENT_LIST_DIR}/ui/*.h)
 foreach(file IN LISTS zipdrop_posix_sources zipdrop_posix_headers)
   file(STRINGS ${file} private_includes REGEX "^#include \"platform/posix/extractor/")
   if(private_includes)

@@ -4,11 +4,11 @@
 #include <string_view>
 
 #include "platform/posix/ascii_case.h"
-#include "platform/posix/message_box.h"
 #include "platform/posix/process_launch.h"
 #include "platform/posix/program_search.h"
 #include "platform/posix/shell_objects.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/ui/message_box.h"
 
 extern char** environ;
 

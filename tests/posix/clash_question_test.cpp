@@ -1,4 +1,4 @@
-#include "platform/posix/clash_question.h"
+#include "platform/posix/ui/clash_question.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>

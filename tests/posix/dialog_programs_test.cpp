@@ -1,4 +1,4 @@
-#include "platform/posix/dialog_programs.h"
+#include "platform/posix/ui/dialog_programs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/display_check.h"
+#include "platform/posix/ui/display_check.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/posix/extractor/beneath.h"
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"

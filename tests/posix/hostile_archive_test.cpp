@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/tmpfs_mount.h"
 #include "tests/posix/zip_builder.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/message_box.h"
+#include "platform/posix/ui/message_box.h"
 
 #include <gtest/gtest.h>
 

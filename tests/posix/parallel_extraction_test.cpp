@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
 #include "zipdrop/extractor/extraction_progress.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/progress_display.h"
+#include "platform/posix/ui/progress_display.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "platform/posix/progress_text.h"
+#include "platform/posix/ui/progress_text.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {

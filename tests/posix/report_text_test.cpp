@@ -1,4 +1,4 @@
-#include "platform/posix/report_text.h"
+#include "platform/posix/ui/report_text.h"
 
 #include <gtest/gtest.h>
 

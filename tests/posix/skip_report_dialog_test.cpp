@@ -1,9 +1,9 @@
-#include "platform/posix/skip_report_dialog.h"
+#include "platform/posix/ui/skip_report_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/report_text.h"
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/report_text.h"
+#include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/scratch_folder.h"
 
 namespace zipdrop {

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "zipdrop/extractor/zip_extractor.h"
 

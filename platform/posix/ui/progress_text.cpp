@@ -1,9 +1,9 @@
-#include "platform/posix/progress_text.h"
+#include "platform/posix/ui/progress_text.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 
 namespace zipdrop {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/skip_summary.h"
 
 namespace zipdrop {
 

@@ -1,8 +1,8 @@
-#include "platform/posix/user_contact.h"
+#include "platform/posix/ui/user_contact.h"
 
 #include <fcntl.h>
 
-#include "platform/posix/display_check.h"
+#include "platform/posix/ui/display_check.h"
 
 namespace zipdrop {
 

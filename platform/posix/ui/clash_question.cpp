@@ -1,7 +1,7 @@
-#include "platform/posix/clash_question.h"
+#include "platform/posix/ui/clash_question.h"
 
-#include "platform/posix/dialog_programs.h"
-#include "platform/posix/terminal_io.h"
+#include "platform/posix/ui/dialog_programs.h"
+#include "platform/posix/ui/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {

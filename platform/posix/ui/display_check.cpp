@@ -1,4 +1,4 @@
-#include "platform/posix/display_check.h"
+#include "platform/posix/ui/display_check.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -22,8 +22,9 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/display_libraries.h"
+#include "platform/posix/fd_io.h"
 #include "platform/posix/interrupts.h"
+#include "platform/posix/ui/display_libraries.h"
 #include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
@@ -96,7 +97,7 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
 class SocketDeadline {
  public:
   SocketDeadline(int fd, std::stop_token stop, std::chrono::milliseconds limit)
-      : socket_(dup(fd)),
+      : socket_(fcntl(fd, F_DUPFD_CLOEXEC, 0)),
         onStop_(stop, [this] { shutdown(socket_.Get(), SHUT_RDWR); }),
         onInterrupt_([this] { shutdown(socket_.Get(), SHUT_RDWR); }),
         watcher_([this, limit] {
@@ -184,14 +185,7 @@ std::string AuthorityFile() {
     return {};
   }
   std::string text(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t count = read(fd.Get(), text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    done += static_cast<std::size_t>(count);
-  }
-  text.resize(done);
+  text.resize(ReadAt(fd.Get(), text.data(), text.size(), 0).count);
   return text;
 }
 

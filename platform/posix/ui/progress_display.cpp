@@ -1,13 +1,13 @@
-#include "platform/posix/progress_display.h"
+#include "platform/posix/ui/progress_display.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
 
-#include "platform/posix/dialog_programs.h"
-#include "platform/posix/skip_summary.h"
-#include "platform/posix/terminal_io.h"
+#include "platform/posix/ui/dialog_programs.h"
+#include "platform/posix/ui/skip_summary.h"
+#include "platform/posix/ui/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {

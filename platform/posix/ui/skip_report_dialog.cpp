@@ -1,9 +1,9 @@
-#include "platform/posix/skip_report_dialog.h"
+#include "platform/posix/ui/skip_report_dialog.h"
 
 #include "platform/message_icons.h"
-#include "platform/posix/message_box.h"
-#include "platform/posix/report_text.h"
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/message_box.h"
+#include "platform/posix/ui/report_text.h"
+#include "platform/posix/ui/skip_summary.h"
 
 namespace zipdrop {
 

@@ -1,13 +1,13 @@
-#include "platform/posix/password_prompt.h"
+#include "platform/posix/ui/password_prompt.h"
 
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/posix/dialog_programs.h"
 #include "platform/posix/interrupts.h"
-#include "platform/posix/terminal_io.h"
+#include "platform/posix/ui/dialog_programs.h"
+#include "platform/posix/ui/terminal_io.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/user_contact.h"
+#include "platform/posix/ui/user_contact.h"
 #include "zipdrop/extractor/password_source.h"
 #include "zipdrop/extractor/secret.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/dialog_programs.h"
+#include "platform/posix/ui/dialog_programs.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,11 +15,12 @@
 #include <utility>
 
 #include "platform/platform_services.h"
-#include "platform/posix/display_check.h"
+#include "platform/posix/fd_io.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/process_spawn.h"
 #include "platform/posix/program_search.h"
+#include "platform/posix/ui/display_check.h"
 #include "zipdrop/extractor/printable_name.h"
 
 namespace zipdrop {
@@ -85,11 +86,9 @@ std::vector<DialogCommand> MessageBoxes(const std::string& givenText,
 UniqueFd FileInMemory(std::string_view text) {
   UniqueFd fd(memfd_create("zipdrop-dialog", MFD_CLOEXEC));
   if (!fd.Valid()) ThrowSystemError("cannot make a file in memory");
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t count = write(fd.Get(), text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) ThrowSystemError("cannot write a file in memory");
-    done += static_cast<std::size_t>(count);
+  if (int error = WriteAll(fd.Get(), text.data(), text.size()).error; error != 0) {
+    errno = error;
+    ThrowSystemError("cannot write a file in memory");
   }
   if (lseek(fd.Get(), 0, SEEK_SET) != 0) ThrowSystemError("cannot rewind a file in memory");
   return fd;
@@ -98,8 +97,7 @@ UniqueFd FileInMemory(std::string_view text) {
 // What the program wrote into the file, from its start, up to kErrorsKept bytes.
 std::string ReadFromStart(int fd) {
   std::string text(kErrorsKept, '\0');
-  ssize_t count = pread(fd, text.data(), text.size(), 0);
-  text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+  text.resize(ReadAt(fd, text.data(), text.size(), 0).count);
   return text;
 }
 
@@ -108,12 +106,7 @@ std::string ReadFromStart(int fd) {
 Secret ReadAll(int fd) {
   Secret text;
   char c = 0;
-  for (;;) {
-    ssize_t count = read(fd, &c, 1);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    text.Append(c);
-  }
+  while (ReadSome(fd, &c, 1).count == 1) text.Append(c);
   c = 0;
   if (!text.Empty() && text.View().back() == '\n') text.PopBack();
   return text;

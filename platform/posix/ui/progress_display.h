@@ -12,9 +12,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/dialog_programs.h"
-#include "platform/posix/progress_text.h"
-#include "platform/posix/user_contact.h"
+#include "platform/posix/ui/dialog_programs.h"
+#include "platform/posix/ui/progress_text.h"
+#include "platform/posix/ui/user_contact.h"
 #include "zipdrop/extractor/extraction_progress.h"
 
 namespace zipdrop {

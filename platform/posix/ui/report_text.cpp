@@ -1,9 +1,9 @@
-#include "platform/posix/report_text.h"
+#include "platform/posix/ui/report_text.h"
 
 #include <vector>
 
-#include "platform/posix/dialog_programs.h"
-#include "platform/posix/skip_summary.h"
+#include "platform/posix/ui/dialog_programs.h"
+#include "platform/posix/ui/skip_summary.h"
 
 namespace zipdrop {
 

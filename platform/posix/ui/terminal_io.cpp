@@ -1,4 +1,4 @@
-#include "platform/posix/terminal_io.h"
+#include "platform/posix/ui/terminal_io.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -7,18 +7,14 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/posix/fd_io.h"
 #include "platform/posix/interrupts.h"
 #include "platform/posix/unique_fd.h"
 
 namespace zipdrop {
 
 void WriteToTerminal(int fd, std::string_view text) {
-  for (std::size_t done = 0; done < text.size();) {
-    ssize_t count = write(fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    done += static_cast<std::size_t>(count);
-  }
+  WriteAll(fd, text.data(), text.size());
 }
 
 bool ReadTerminalLine(int tty, const std::function<void(char)>& take) {
@@ -37,9 +33,7 @@ bool ReadTerminalLine(int tty, const std::function<void(char)>& take) {
     }
     if (fds[1].revents != 0) return false;
     char c = 0;
-    ssize_t count = read(tty, &c, 1);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
+    if (ReadSome(tty, &c, 1).count == 0) return false;
     if (c == '\n') return true;
     take(c);
     c = 0;

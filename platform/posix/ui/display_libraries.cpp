@@ -1,4 +1,4 @@
-#include "platform/posix/display_libraries.h"
+#include "platform/posix/ui/display_libraries.h"
 
 #include <dlfcn.h>
 

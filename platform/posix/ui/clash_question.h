@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/user_contact.h"
+#include "platform/posix/ui/user_contact.h"
 #include "zipdrop/extractor/clashes.h"
 
 namespace zipdrop {

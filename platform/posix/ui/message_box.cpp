@@ -1,10 +1,10 @@
-#include "platform/posix/message_box.h"
+#include "platform/posix/ui/message_box.h"
 
 #include <cstdio>
 
 #include "platform/platform_services.h"
-#include "platform/posix/dialog_programs.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/posix/ui/dialog_programs.h"
 
 namespace zipdrop {
 
