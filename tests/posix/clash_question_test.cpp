@@ -46,7 +46,7 @@ TEST_P(ClashDialogTest, TakesTheAnswerTheDialogGives) {
   testing::ScratchFolder programFolder;
   UserContact user;
   UserClashQuestion question("a.zip", programFolder.Path(), user);
-  EXPECT_EQ(question.AskAll(3), GetParam().choice);
+  EXPECT_EQ(question.AskAll(3, {}), GetParam().choice);
   // The progress display stays back from "each file" until the question about the last file.
   EXPECT_EQ(user.QuestionOpen(), GetParam().choice == ClashChoice::kDecideEach);
   question.AskOne("1.txt", 1);
@@ -75,7 +75,7 @@ TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
                      "#!/bin/sh\nread line < '" + gate + "'\nprintf 'スキップ\\n'\nexit 1\n", 0755);
   UserContact user;
   UserClashQuestion question("a.zip", programFolder.Path(), user);
-  std::future<ClashChoice> answer = std::async(std::launch::async, [&] { return question.AskAll(3); });
+  std::future<ClashChoice> answer = std::async(std::launch::async, [&] { return question.AskAll(3, {}); });
   // The gate opens for writing only once the dialog waits at it.
   int dialogUp = -1;
   for (auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -96,6 +96,9 @@ TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
 TEST(ClashQuestionTextTest, ShowsNamesEscaped) {
   EXPECT_EQ(ClashQuestionText("\x1b]0;x\x07\x1b[2J\x83p.zip", 2),
             "「\\x1B]0;x\\x07\\x1B[2Jパ.zip」の 2 個のファイルは既にあります。置き換えますか?");
+  EXPECT_EQ(ClashQuestionText("a.zip", 1, {"zipdrop", "zipdrop.png", "old.txt", "a.zip"}),
+            "「a.zip」の 1 個のファイルは既にあります。置き換えますか?\nzipdrop が使うファイルは置き換え"
+            "ません: 「zipdrop」 「zipdrop.png」 「old.txt」 ほか 1 個");
   EXPECT_EQ(FileClashQuestionText("inv\u202Egpj.exe", 1), "「inv\\u202Egpj.exe」は既にあります。置き換えますか?");
 }
 

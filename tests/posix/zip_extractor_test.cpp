@@ -140,8 +140,10 @@ class ScriptedClashes : public ClashQuestion {
       ClashChoice all, std::vector<FileClashChoice> each = {},
       std::function<void()> whileAsked = [] {})
       : all_(all), each_(std::move(each)), whileAsked_(std::move(whileAsked)) {}
-  ClashChoice AskAll(std::uint64_t count) override {
-    asked.push_back(std::to_string(count));
+  ClashChoice AskAll(std::uint64_t count, const std::vector<std::string>& kept) override {
+    std::string question = std::to_string(count);
+    for (const std::string& name : kept) question += " " + name;
+    asked.push_back(question);
     whileAsked_();
     return all_;
   }
@@ -185,7 +187,7 @@ TEST_P(ExtractorTest, ReplacesOnlyRegularFilesTheUserChose) {
   tuning.clashes = &clashes;
   tuning.neverReplaced.files = {{program.st_dev, program.st_ino}};
   ExtractionReport report = ExtractZipArchive(archive_, out_.string(), tuning);
-  EXPECT_EQ(clashes.asked, std::vector<std::string>{"3"});
+  EXPECT_EQ(clashes.asked, std::vector<std::string>{"3 program"});
   EXPECT_EQ(ReadFile(out_ / "old.txt"), "theirs");
   EXPECT_EQ(ReadFile(out_ / "new.txt"), "theirs");
   EXPECT_EQ(ReadFile(out_ / "program"), "mine");
@@ -219,7 +221,11 @@ TEST_P(ExtractorTest, KeepsTheProgramItsLauncherIconAndTheArchive) {
     tuning.clashes = &clashes;
     tuning.neverReplaced = ProgramFiles(row.program);
     ExtractionReport report = ExtractZipArchive((out_ / "drop.zip").string(), out_, tuning);
-    EXPECT_EQ(clashes.asked, std::vector<std::string>{row.program ? "2" : "1"});
+    // The question names what it keeps: without /proc, every file beside the program.
+    EXPECT_EQ(clashes.asked,
+              std::vector<std::string>{row.program
+                                           ? "2 zipdrop zipdrop.desktop zipdrop.png drop.zip"
+                                           : "1 zipdrop zipdrop.desktop zipdrop.png old.txt drop.zip"});
     for (const char* name : {"zipdrop", "zipdrop.desktop", "zipdrop.png"}) {
       EXPECT_EQ(ReadFile(out_ / name), "mine") << name;
     }

@@ -26,11 +26,15 @@ bool IsKept(const struct stat& status, const PlannedEntry& entry, const NeverRep
   });
 }
 
-// Every file entry to be written whose name a regular file has that may be replaced, in archive
-// order. A folder that does not exist holds no clash.
-std::vector<Clash> FindClashes(std::vector<PlannedEntry>& plan, int destinationFd,
-                               const NeverReplaced& kept) {
-  std::vector<Clash> clashes;
+struct Clashes {
+  std::vector<Clash> replaceable;
+  std::vector<std::string> kept;  // Printable names of the files that exist and must stay.
+};
+
+// Every file entry to be written whose name a regular file has, in archive order: those that may
+// be replaced, and the names of those that must stay. A folder that does not exist holds no clash.
+Clashes FindClashes(std::vector<PlannedEntry>& plan, int destinationFd, const NeverReplaced& kept) {
+  Clashes clashes;
   FolderCache folders(destinationFd);
   for (PlannedEntry& entry : plan) {
     if (entry.step != EntryStep::kWrite || entry.kind != EntryKind::kFile) continue;
@@ -38,10 +42,14 @@ std::vector<Clash> FindClashes(std::vector<PlannedEntry>& plan, int destinationF
     struct stat status;
     if (folder < 0 ||
         fstatat(folder, entry.path.components.back().c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode) || IsKept(status, entry, kept)) {
+        !S_ISREG(status.st_mode)) {
       continue;
     }
-    clashes.push_back({&entry, {status.st_dev, status.st_ino}});
+    if (IsKept(status, entry, kept)) {
+      clashes.kept.push_back(PrintableName(entry.name));
+    } else {
+      clashes.replaceable.push_back({&entry, {status.st_dev, status.st_ino}});
+    }
   }
   return clashes;
 }
@@ -78,8 +86,9 @@ ClashOutcome DecideEach(const std::vector<Clash>& clashes, ClashQuestion& questi
   return ClashOutcome::kDecided;
 }
 
-ClashOutcome Ask(const std::vector<Clash>& clashes, ClashQuestion& question) {
-  switch (question.AskAll(clashes.size())) {
+ClashOutcome Ask(const Clashes& found, ClashQuestion& question) {
+  const std::vector<Clash>& clashes = found.replaceable;
+  switch (question.AskAll(clashes.size(), found.kept)) {
     case ClashChoice::kCancel:
       return ClashOutcome::kCancelled;
     case ClashChoice::kSkip:
@@ -98,8 +107,9 @@ ClashOutcome Ask(const std::vector<Clash>& clashes, ClashQuestion& question) {
 ClashOutcome DecideClashes(std::vector<PlannedEntry>& plan, int destinationFd,
                            ClashQuestion* question, const NeverReplaced& kept) {
   if (question == nullptr) return ClashOutcome::kDecided;
-  std::vector<Clash> clashes = FindClashes(plan, destinationFd, kept);
-  if (clashes.empty()) return ClashOutcome::kDecided;
+  // Files that must stay and nothing else in the way need no question: the report lists them.
+  Clashes clashes = FindClashes(plan, destinationFd, kept);
+  if (clashes.replaceable.empty()) return ClashOutcome::kDecided;
   return Ask(clashes, *question);
 }
 

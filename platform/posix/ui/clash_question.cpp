@@ -6,9 +6,17 @@
 
 namespace zipdrop {
 
-std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count) {
-  return "「" + PrintableName(archiveName) + "」の " + std::to_string(count) +
-         " 個のファイルは既にあります。置き換えますか?";
+std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count,
+                              const std::vector<std::string>& kept) {
+  std::string text = "「" + PrintableName(archiveName) + "」の " + std::to_string(count) +
+                     " 個のファイルは既にあります。置き換えますか?";
+  if (kept.empty()) return text;
+  // Without /proc every file beside the program is kept: a few names tell why, the rest a count.
+  constexpr std::size_t kNamed = 3;
+  text += "\nzipdrop が使うファイルは置き換えません:";
+  for (std::size_t k = 0; k < kept.size() && k < kNamed; ++k) text += " 「" + kept[k] + "」";
+  if (kept.size() > kNamed) text += " ほか " + std::to_string(kept.size() - kNamed) + " 個";
+  return text;
 }
 
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining) {
@@ -49,9 +57,9 @@ std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t c
 // The questions about each file follow one another, and the progress display must not slip in
 // between them: the question stays open from the answer "decide for each file" until the one about
 // the last file, or until an answer that settles the rest.
-ClashChoice UserClashQuestion::AskAll(std::uint64_t count) {
+ClashChoice UserClashQuestion::AskAll(std::uint64_t count, const std::vector<std::string>& kept) {
   std::optional<std::size_t> chosen =
-      Choose(ClashQuestionText(archiveName_, count), ClashAnswers());
+      Choose(ClashQuestionText(archiveName_, count, kept), ClashAnswers());
   ClashChoice choice = chosen ? static_cast<ClashChoice>(*chosen) : ClashChoice::kSkip;
   if (choice == ClashChoice::kDecideEach) eachFile_.emplace(user_);
   return choice;

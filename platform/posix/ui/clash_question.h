@@ -17,8 +17,10 @@ namespace zipdrop {
 inline constexpr char kClashTitle[] = "ファイルの置換またはスキップ";
 
 /// The question about the whole archive, and the one about a single file, with the name shown as
-/// PrintableName shows it: the terminal and the dialog get the same safe text.
-std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count);
+/// PrintableName shows it: the terminal and the dialog get the same safe text. The question about
+/// the archive names the files that are kept whatever the answer (already printable), a few of them.
+std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count,
+                              const std::vector<std::string>& kept = {});
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining);
 
 /// The answers, in the order the dialog's buttons and the terminal's numbers offer them.
@@ -39,7 +41,7 @@ class UserClashQuestion : public ClashQuestion {
         programFolder_(std::move(programFolder)),
         user_(user) {}
 
-  ClashChoice AskAll(std::uint64_t count) override;
+  ClashChoice AskAll(std::uint64_t count, const std::vector<std::string>& kept) override;
   FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) override;
 
  private:

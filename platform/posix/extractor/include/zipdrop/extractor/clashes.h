@@ -25,8 +25,10 @@ enum class FileClashChoice { kReplace, kSkip, kReplaceRest, kSkipRest, kCancel }
 class ClashQuestion {
  public:
   virtual ~ClashQuestion() = default;
-  /// Asked once, before anything is written, when count files of the archive already exist.
-  virtual ClashChoice AskAll(std::uint64_t count) = 0;
+  /// Asked once, before anything is written, when count files of the archive already exist that
+  /// an answer may replace. kept names, in archive order and printable, the files that exist too
+  /// but that no answer replaces, so that "replace" does not promise them; they are not counted.
+  virtual ClashChoice AskAll(std::uint64_t count, const std::vector<std::string>& kept) = 0;
   /// Asked for each such file after kDecideEach. name is the entry's printable name; remaining
   /// counts this file and those still to be asked about.
   virtual FileClashChoice AskOne(const std::string& name, std::uint64_t remaining) = 0;
