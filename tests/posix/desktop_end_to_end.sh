@@ -93,7 +93,18 @@ finished() {
   for _ in $(seq 600); do [ -s "$work/status" ] && return 0; sleep 0.1; done
   return 1
 }
-window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
+# Now and then xdotool fails to connect to the virtual display ("Can't open display") while
+# dialogs come and go; that failure alone, which is the driver's and not zipdrop's, is tried again.
+# Every call is bounded, as a search for a window that never comes would wait forever.
+xdotool() {
+  for _ in 1 2 3 4 5; do
+    timeout 60 xdotool "$@" 2>"$work/xdo" && return 0
+    grep -q "Can't open display" "$work/xdo" || { cat "$work/xdo" >&2; return 1; }
+    sleep 1
+  done
+  return 1
+}
+window() { xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
 shot() { if [ -n "$shots" ]; then import -window "$1" "$shots/$2.png"; fi; }
 press() { xdotool windowfocus --sync "$1" key "${@:2}"; }
 fits() { eval "$(xdotool getwindowgeometry --shell "$1")" && [ "$WIDTH" -le 800 ] && [ "$HEIGHT" -le 560 ]; }
