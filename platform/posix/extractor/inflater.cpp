@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
+
+#include "platform/posix/extractor/deflate_bits.h"
 
 namespace zipdrop {
 
@@ -27,41 +30,17 @@ constexpr std::array<std::uint8_t, 32> kDistanceExtra = {0,  0,  0,  0,  1,  1, 
 constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-std::uint32_t Reversed(std::uint32_t code, unsigned length) {
-  std::uint32_t out = 0;
-  for (unsigned i = 0; i < length; ++i, code >>= 1) out = (out << 1) | (code & 1);
-  return out;
-}
 
 }  // namespace
 
 // Oversubscribed codes are refused; incomplete ones are allowed (a distance code with one
-// symbol is), and their unused bit patterns decode as errors.
+// symbol is), and their unused bit patterns decode as errors. The table is the one the
+// parallel decoder's codes use.
 bool Inflater::Code::Build(const std::uint8_t* lengths, unsigned count) {
-  std::array<std::uint16_t, 16> perLength{};
-  for (unsigned i = 0; i < count; ++i) ++perLength[lengths[i]];
-  perLength[0] = 0;
-  int left = 1;
-  bits = 0;
-  for (unsigned length = 1; length < 16; ++length) {
-    left = (left << 1) - perLength[length];
-    if (left < 0) return false;
-    if (perLength[length] != 0) bits = length;
-  }
-  table.assign(std::size_t{1} << bits, 0);
-  std::array<std::uint32_t, 16> next{};
-  for (unsigned length = 1, code = 0; length < 16; ++length) {
-    code = (code + perLength[length - 1]) << 1;
-    next[length] = code;
-  }
-  for (unsigned symbol = 0; symbol < count; ++symbol) {
-    unsigned length = lengths[symbol];
-    if (length == 0) continue;
-    std::uint32_t reversed = Reversed(next[length]++, length);
-    for (std::uint32_t i = reversed; i < table.size(); i += 1u << length) {
-      table[i] = static_cast<std::uint16_t>(symbol << 4 | length);
-    }
-  }
+  HuffmanCode code;
+  if (code.Build(lengths, count) == HuffmanCode::Fill::kOversubscribed) return false;
+  table = std::move(code.table);
+  bits = code.bits;
   return true;
 }
 
