@@ -16,18 +16,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
+# shellcheck source=../checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 # A display of our own; Xvfb picks a free number and tells it through descriptor 3.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -368,5 +358,4 @@ id=$(window エラー) || true
 check "launcher without a program says so" [ -n "$id" ]
 [ -z "$id" ] || press "$id" Return
 
-echo "desktop: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish desktop

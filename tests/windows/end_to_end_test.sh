@@ -6,8 +6,8 @@ set -euo pipefail
 
 build=$1
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# shellcheck source=test_report.sh
-source "$here/test_report.sh"
+# shellcheck source=../checks.sh
+source "$here/../checks.sh"
 
 drive_c="$WINEPREFIX/drive_c"
 program_folder="$drive_c/zipdrop e2e"

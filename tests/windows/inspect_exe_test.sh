@@ -5,8 +5,8 @@ set -euo pipefail
 
 exe=$1
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# shellcheck source=test_report.sh
-source "$here/test_report.sh"
+# shellcheck source=../checks.sh
+source "$here/../checks.sh"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
