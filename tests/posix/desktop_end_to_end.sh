@@ -19,8 +19,11 @@ trap cleanup EXIT
 # shellcheck source=../checks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
-# A display of our own; Xvfb picks a free number and tells it through descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# A display of our own; Xvfb picks a free number and tells it through descriptor 3. A desktop
+# always has a client connected (its window manager, its panel), so the server never resets;
+# Xvfb resets whenever its last client leaves, as dialogs and xdotool come and go here, and a
+# client that connects during a reset is turned away. -noreset keeps it a desktop's server.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb=$!
 started+=($xvfb)
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -83,17 +86,8 @@ finished() {
   for _ in $(seq 600); do [ -s "$work/status" ] && return 0; sleep 0.1; done
   return 1
 }
-# Now and then xdotool fails to connect to the virtual display ("Can't open display") while
-# dialogs come and go; that failure alone, which is the driver's and not zipdrop's, is tried again.
 # Every call is bounded, as a search for a window that never comes would wait forever.
-xdotool() {
-  for _ in 1 2 3 4 5; do
-    timeout 60 xdotool "$@" 2>"$work/xdo" && return 0
-    grep -q "Can't open display" "$work/xdo" || { cat "$work/xdo" >&2; return 1; }
-    sleep 1
-  done
-  return 1
-}
+xdotool() { timeout 60 xdotool "$@"; }
 window() { xdotool search --sync --onlyvisible --name "^$1\$" | head -1; }
 shot() { if [ -n "$shots" ]; then import -window "$1" "$shots/$2.png"; fi; }
 press() { xdotool windowfocus --sync "$1" key "${@:2}"; }
@@ -258,7 +252,7 @@ check "gone display falls back to standard error" grep -q 使い方 "$work/stder
 # the message goes to standard error, with it the box is shown there.
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 xauth -q -f "$work/server-cookie" add :0 . "$cookie" 2>/dev/null
-Xvfb -displayfd 3 -auth "$work/server-cookie" -nolisten tcp 3>"$work/locked" 2>/dev/null &
+Xvfb -displayfd 3 -auth "$work/server-cookie" -nolisten tcp -noreset 3>"$work/locked" 2>/dev/null &
 started+=($!)
 for _ in $(seq 100); do [ -s "$work/locked" ] && break; sleep 0.1; done
 open_display=$DISPLAY
