@@ -31,8 +31,8 @@ const std::vector<std::string>& FileClashAnswers();
 /// index; the default (the second, skip) for an empty line; nothing for anything else.
 std::optional<std::size_t> TerminalAnswer(const std::string& line, std::size_t count);
 
-/// Asks with zenity, else kdialog (from trusted PATH folders other than programFolder), when a
-/// display answers, else on the controlling terminal; skips when no one can be asked. The user's
+/// Asks with a dialog program (dialog_programs.h; never one in programFolder) when a display
+/// answers, else on the controlling terminal; skips when no one can be asked. The user's
 /// progress display holds back while a question is open.
 class UserClashQuestion : public ClashQuestion {
  public:

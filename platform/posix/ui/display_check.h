@@ -44,9 +44,9 @@ bool WaylandDisplayAnswers(const std::string& name, const std::string& runtimeFo
 
 /// Whether the display that DISPLAY or WAYLAND_DISPLAY names accepts us now. A display that is
 /// gone (a variable left over from an ssh or tmux session) or that refuses us (no cookie after su
-/// or sudo -u) makes zenity end with the status of a closed dialog, and one that never answers
-/// makes it wait forever; this tells those apart from the user's answer beforehand. A stop
-/// requested or an interrupt meanwhile ends the wait at once.
+/// or sudo -u) makes a dialog program end with the status of a closed dialog, and one that never
+/// answers makes it wait forever; this tells those apart from the user's answer beforehand. A
+/// stop requested or an interrupt meanwhile ends the wait at once.
 bool DisplayAnswers(std::stop_token stop = {});
 
 }  // namespace zipdrop

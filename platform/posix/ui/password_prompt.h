@@ -16,7 +16,7 @@ namespace zipdrop {
 std::string PasswordRequestText(PasswordRequest request, const std::string& archiveName,
                                 const std::string& entryName);
 
-/// Asks in a dialog (zenity, else kdialog, from trusted PATH folders other than programFolder)
+/// Asks in a dialog (dialog_programs.h; never a dialog program in programFolder)
 /// when a display accepts us, else, or when no dialog could be shown, on the controlling terminal
 /// with its echo off; the user's progress display holds back meanwhile. Cancel in the dialog is an
 /// answer: the terminal is not asked then. The password never appears in an argument list, the

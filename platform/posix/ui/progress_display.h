@@ -21,7 +21,7 @@ namespace zipdrop {
 
 struct ProgressSettings {
   std::string archiveName;      // The archive's file name, as shown to the user.
-  std::string destination;      // The folder it is extracted into; never searched for zenity.
+  std::string destination;      // The folder it is extracted into; no dialog program runs from it.
   UserContact* user = nullptr;  // Nothing is drawn while it has a question open.
   std::chrono::milliseconds delay{1000};  // Quicker extractions show nothing until they end.
   int terminalFd = STDERR_FILENO;

@@ -1,6 +1,6 @@
-// The text under the progress window's bar, computed here rather than left to zenity, whose own
-// time estimate jumps about (0:00:00 at a quarter of the way): the percentage, the bytes written
-// of the total, the rate, and a time left that stays steady.
+// The text under the progress window's bar, computed here rather than left to the dialog program,
+// whose own time estimate jumps about (0:00:00 at a quarter of the way): the percentage, the bytes
+// written of the total, the rate, and a time left that stays steady.
 #pragma once
 
 #include <cstdint>

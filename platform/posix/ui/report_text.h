@@ -18,7 +18,7 @@ std::string ShortenedName(const std::string& name, std::size_t maxCharacters = 7
 /// left out for it, one per line. Empty when nothing was left out.
 std::string ReportText(const ExtractionReport& report, const std::string& archiveName);
 
-/// Shows the text in a scrollable window (zenity --text-info, else kdialog --textbox) fed through
+/// Shows the text in a scrollable window of a dialog program (dialog_programs.h) fed through
 /// the program's standard input, and returns once the user has closed it; false when no display
 /// answers or no dialog program works. No dialog program is run from programFolder.
 bool ShowTextWindow(const std::string& text, const std::string& title,
