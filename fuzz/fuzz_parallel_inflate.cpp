@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_invariant.h"
@@ -20,27 +21,15 @@
 #include "platform/posix/extractor/parallel_inflate.h"
 #include "platform/posix/extractor/zip_records.h"
 #include "platform/posix/unique_fd.h"
+#include "tests/posix/zip_builder.h"
 
 namespace {
 
 using namespace zipdrop;
+using zipdrop::testing::RawDeflate;
 
 constexpr std::size_t kHeader = 5;
 constexpr int kStrategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
-
-std::string Compress(std::span<const std::uint8_t> plain, int level, int strategy) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 1, strategy);
-  std::string out(deflateBound(&z, plain.size()), '\0');
-  z.next_in = const_cast<Bytef*>(plain.data());
-  z.avail_in = static_cast<uInt>(plain.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 std::optional<std::string> Decode(int fd, const CentralEntry& entry, MethodDecoder& decoder) {
   std::vector<unsigned char> input;
@@ -59,19 +48,21 @@ std::optional<std::string> Decode(int fd, const CentralEntry& entry, MethodDecod
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const IsalInflate* isal = LoadIsalInflate();
   if (size < kHeader || isal == nullptr) return 0;
-  std::span<const std::uint8_t> plain(data + kHeader, size - kHeader);
-  std::string raw = Compress(plain, data[0] % 10, kStrategies[data[0] / 10 % 5]);
+  std::string_view plain(reinterpret_cast<const char*>(data) + kHeader, size - kHeader);
+  std::string raw = RawDeflate(plain, data[0] % 10, kStrategies[data[0] / 10 % 5]);
   std::size_t flip = (data[3] | data[4] << 8) * 8 + data[2] % 8;
-  if (data[2] & 0x80 && flip / 8 < raw.size()) raw[flip / 8] = static_cast<char>(raw[flip / 8] ^ (1 << flip % 8));
+  if (data[2] & 0x80 && flip / 8 < raw.size())
+    raw[flip / 8] = static_cast<char>(raw[flip / 8] ^ (1 << flip % 8));
   UniqueFd file(memfd_create("fuzz-parallel", MFD_CLOEXEC));
-  if (!file.Valid() || write(file.Get(), raw.data(), raw.size()) != static_cast<ssize_t>(raw.size())) {
+  if (!file.Valid() ||
+      write(file.Get(), raw.data(), raw.size()) != static_cast<ssize_t>(raw.size())) {
     return 0;
   }
   CentralEntry entry;
   entry.method = kMethodDeflate;
   entry.compressedSize = raw.size();
   entry.uncompressedSize = plain.size();
-  entry.crc = ZipCrc32(std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()));
+  entry.crc = ZipCrc32(plain);
   std::optional<std::string> one = Decode(file.Get(), entry, *MakeMethodDecoder(kMethodDeflate));
   ParallelInflateTuning tuning;
   tuning.chunkSize = 64 + data[1] % 32 * 32;
@@ -83,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (one != many) {
     Violation("the parallel decoder and the one-core decoder disagree",
               "one core " + std::string(one ? "decoded" : "refused") + ", parallel " +
-                  (many ? "decoded" : "refused") + ", chunk " +
-                  std::to_string(tuning.chunkSize));
+                  (many ? "decoded" : "refused") + ", chunk " + std::to_string(tuning.chunkSize));
   }
   return 0;
 }

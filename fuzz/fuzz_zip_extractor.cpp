@@ -14,8 +14,8 @@
 
 #include "fuzz/fuzz_invariant.h"
 #include "fuzz/fuzz_sandbox.h"
-#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/ui/skip_summary.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "zipdrop/extractor/zip_extractor.h"
 
 namespace {

@@ -243,7 +243,6 @@ std::optional<FolderSource> OpenNamespace(const std::u16string& path) {
 
 class ShellApplication : public ShellObject {
  public:
-
   // A path that gives no folder is an archive that cannot be read, or none at all.
   ShellResult Call(std::u16string_view member, const std::vector<Value>& arguments) override {
     if (!IsMember(member, u"Namespace")) ThrowNoMember(member, "Shell.Application");
@@ -281,7 +280,7 @@ ObjectRef CreateShellObject(const std::u16string& progId) {
 }
 
 ShellResult CallShellMember(const ObjectRef& object, const std::u16string& member,
-                      const std::vector<Value>& arguments) {
+                            const std::vector<Value>& arguments) {
   if (!object) throw PlatformError("member " + ToSystemBytes(member) + " called on no object");
   auto* shellObject = dynamic_cast<ShellObject*>(object.get());
   if (shellObject == nullptr) throw PlatformError("object was not made by this platform");

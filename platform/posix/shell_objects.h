@@ -43,6 +43,6 @@ NeverReplaced ProgramFiles(const std::optional<std::string>& program);
 /// an object from elsewhere, an unknown member, or arguments of the wrong number or kind; and
 /// CopyFailed for a copy that failed or was cancelled.
 ShellResult CallShellMember(const ObjectRef& object, const std::u16string& member,
-                      const std::vector<Value>& arguments);
+                            const std::vector<Value>& arguments);
 
 }  // namespace zipdrop

@@ -7,12 +7,12 @@
 #include <functional>
 #include <limits>
 
-#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/entry_layout.h"
 #include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/posix/scratch_folder.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 namespace {

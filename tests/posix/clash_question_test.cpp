@@ -1,7 +1,7 @@
 #include "platform/posix/ui/clash_question.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +75,8 @@ TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
                      "#!/bin/sh\nread line < '" + gate + "'\nprintf 'スキップ\\n'\nexit 1\n", 0755);
   UserContact user;
   UserClashQuestion question("a.zip", programFolder.Path(), user);
-  std::future<ClashChoice> answer = std::async(std::launch::async, [&] { return question.AskAll(3, {}); });
+  std::future<ClashChoice> answer =
+      std::async(std::launch::async, [&] { return question.AskAll(3, {}); });
   // The gate opens for writing only once the dialog waits at it.
   int dialogUp = -1;
   for (auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -96,10 +97,12 @@ TEST(ClashQuestionTest, IsMarkedOpenWhileItsDialogIsUp) {
 TEST(ClashQuestionTextTest, ShowsNamesEscaped) {
   EXPECT_EQ(ClashQuestionText("\x1b]0;x\x07\x1b[2J\x83p.zip", 2),
             "「\\x1B]0;x\\x07\\x1B[2Jパ.zip」の 2 個のファイルは既にあります。置き換えますか?");
-  EXPECT_EQ(ClashQuestionText("a.zip", 1, {"zipdrop", "zipdrop.png", "old.txt", "a.zip"}),
-            "「a.zip」の 1 個のファイルは既にあります。置き換えますか?\nzipdrop が使うファイルは置き換え"
-            "ません: 「zipdrop」 「zipdrop.png」 「old.txt」 ほか 1 個");
-  EXPECT_EQ(FileClashQuestionText("inv\u202Egpj.exe", 1), "「inv\\u202Egpj.exe」は既にあります。置き換えますか?");
+  EXPECT_EQ(
+      ClashQuestionText("a.zip", 1, {"zipdrop", "zipdrop.png", "old.txt", "a.zip"}),
+      "「a.zip」の 1 個のファイルは既にあります。置き換えますか?\nzipdrop が使うファイルは置き換え"
+      "ません: 「zipdrop」 「zipdrop.png」 「old.txt」 ほか 1 個");
+  EXPECT_EQ(FileClashQuestionText("inv\u202Egpj.exe", 1),
+            "「inv\\u202Egpj.exe」は既にあります。置き換えますか?");
 }
 
 TEST(TerminalAnswerTest, TakesOneNumberOrEnterForSkip) {

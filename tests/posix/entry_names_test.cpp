@@ -82,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PrintableNameTest, EscapesControlCharactersOnly) {
   EXPECT_EQ(PrintableName("\x1b[2Jé\x7f\n"), "\\x1B[2Jé\\x7F\\x0A");
-  EXPECT_EQ(PrintableName("\xC2\x9B" "2J\xC2\xA0"), "\\u009B2J\xC2\xA0");
+  EXPECT_EQ(PrintableName("\xC2\x9B"
+                          "2J\xC2\xA0"),
+            "\\u009B2J\xC2\xA0");
   EXPECT_EQ(PrintableName("inv\u202Egpj.exe\u2066"), "inv\\u202Egpj.exe\\u2066");
   // Names that are not UTF-8: CP932 where the whole name decodes, else U+FFFD for each stray byte.
   EXPECT_EQ(PrintableName("\x83p\x83X\x1b.zip"), "パス\\x1B.zip");

@@ -2,17 +2,16 @@
 // as a process on real archives, with TEMP pointing at a temporary folder and a recording opener
 // on PATH in place of the desktop's.
 #include <fcntl.h>
-#include <spawn.h>
+#include <gtest/gtest.h>
 #include <pty.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>

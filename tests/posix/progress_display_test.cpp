@@ -1,10 +1,9 @@
 #include "platform/posix/ui/progress_display.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 

@@ -43,11 +43,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"BrokenOff",
                    {{SkipReason::kArchiveDamaged, 1, {"b.txt"}, true}},
                    "「a.zip」の 1 件以上を展開しませんでした (展開したファイル 7 件)。\n\n"
-                   "アーカイブが壊れていて読めない (1 件以上)\n  b.txt\n  (壊れた位置より後は読めません)\n"},
-        ReportCase{"BrokenOffBetweenEntries",
-                   {{SkipReason::kArchiveDamaged, 0, {}, true}},
-                   "「a.zip」の 件数不明の項目を展開しませんでした (展開したファイル 7 件)。\n\n"
-                   "アーカイブが壊れていて読めない (件数不明の項目)\n  (壊れた位置より後は読めません)\n"}),
+                   "アーカイブが壊れていて読めない (1 件以上)\n  b.txt\n  "
+                   "(壊れた位置より後は読めません)\n"},
+        ReportCase{
+            "BrokenOffBetweenEntries",
+            {{SkipReason::kArchiveDamaged, 0, {}, true}},
+            "「a.zip」の 件数不明の項目を展開しませんでした (展開したファイル 7 件)。\n\n"
+            "アーカイブが壊れていて読めない (件数不明の項目)\n  (壊れた位置より後は読めません)\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Names are cut between characters, never inside one.

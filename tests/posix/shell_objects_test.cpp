@@ -27,7 +27,8 @@ TEST_P(ProgIdTest, KnownClassesAreCreatedWhateverTheCase) {
   ASSERT_NE(object, nullptr);
   bool answersNamespace = false;
   try {
-    answersNamespace = std::holds_alternative<ObjectRef>(CallShellMember(object, u"Namespace", {u"/"}).value);
+    answersNamespace =
+        std::holds_alternative<ObjectRef>(CallShellMember(object, u"Namespace", {u"/"}).value);
   } catch (const PlatformError&) {
   }
   EXPECT_EQ(answersNamespace, GetParam().isShell);

@@ -28,6 +28,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zipdrop::testing {
@@ -218,6 +219,25 @@ class ZipBuilder {
   std::vector<ZipEntrySpec> entries_;
   ZipLayout layout_;
 };
+
+/// A raw DEFLATE stream of plain from zlib. memLevel 1 ends a block every 128 symbols or so, so
+/// that a small stream has many; a dictionary makes the stream refer back before its own start.
+inline std::string RawDeflate(std::string_view plain, int level, int strategy = Z_DEFAULT_STRATEGY,
+                              int memLevel = 1, std::string_view dictionary = {}) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy);
+  deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                       static_cast<uInt>(dictionary.size()));
+  std::string out(deflateBound(&z, plain.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
 
 /// A deflated entry of `bytes` zero bytes, made in pieces: an archive of a few megabytes that
 /// takes the extractor long enough to be caught in the middle.

@@ -78,8 +78,7 @@ struct SchemeCase {
   std::size_t keyLength;
 };
 
-class ZipDecryptionTest : public ArchiverFixture,
-                          public ::testing::WithParamInterface<SchemeCase> {
+class ZipDecryptionTest : public ArchiverFixture, public ::testing::WithParamInterface<SchemeCase> {
  protected:
   void SetUp() override {
     ArchiverFixture::SetUp();

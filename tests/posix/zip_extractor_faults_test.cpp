@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/ui/skip_summary.h"
 #include "tests/posix/extractor_fixture.h"
 #include "tests/posix/zip_builder.h"
+#include "zipdrop/extractor/extractor_error.h"
 #include "zipdrop/extractor/zip_extractor.h"
 
 namespace zipdrop {

@@ -8,9 +8,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -223,9 +223,9 @@ TEST_P(ExtractorTest, KeepsTheProgramItsLauncherIconAndTheArchive) {
     ExtractionReport report = ExtractZipArchive((out_ / "drop.zip").string(), out_, tuning);
     // The question names what it keeps: without /proc, every file beside the program.
     EXPECT_EQ(clashes.asked,
-              std::vector<std::string>{row.program
-                                           ? "2 zipdrop zipdrop.desktop zipdrop.png drop.zip"
-                                           : "1 zipdrop zipdrop.desktop zipdrop.png old.txt drop.zip"});
+              std::vector<std::string>{
+                  row.program ? "2 zipdrop zipdrop.desktop zipdrop.png drop.zip"
+                              : "1 zipdrop zipdrop.desktop zipdrop.png old.txt drop.zip"});
     for (const char* name : {"zipdrop", "zipdrop.desktop", "zipdrop.png"}) {
       EXPECT_EQ(ReadFile(out_ / name), "mine") << name;
     }
@@ -372,15 +372,15 @@ struct InterruptCase {
   bool namedTemporary;  // Files written under a hidden name, as without O_TMPFILE.
 };
 
-class InterruptTest : public ExtractorFixture,
-                      public ::testing::WithParamInterface<InterruptCase> {
+class InterruptTest : public ExtractorFixture, public ::testing::WithParamInterface<InterruptCase> {
  protected:
   // Whether the child is in the middle of writing a file: a hidden name in the destination, or a
   // file it holds open there that has no name yet.
   bool Writing(pid_t child) const {
     std::error_code error;
     if (!GetParam().namedTemporary) {
-      for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error)) {
+      for (const auto& fd :
+           fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error)) {
         std::string target = fs::read_symlink(fd.path(), error).string();
         if (target.starts_with(out_.string()) && target.ends_with("(deleted)")) return true;
       }

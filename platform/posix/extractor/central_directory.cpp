@@ -5,11 +5,11 @@
 #include <limits>
 #include <optional>
 
-#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/byte_order.h"
 #include "platform/posix/extractor/extra_fields.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 

@@ -3,16 +3,15 @@
 namespace zipdrop {
 
 const std::array<std::uint16_t, 29> kDeflateLengthBase = {
-    3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99, 115,
-    131, 163, 195, 227, 258};
-const std::array<std::uint8_t, 29> kDeflateLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                                          1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                                          4, 4, 4, 4, 5, 5, 5, 5, 0};
+    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const std::array<std::uint8_t, 29> kDeflateLengthExtra = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 const std::array<std::uint16_t, 30> kDeflateDistanceBase = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const std::array<std::uint8_t, 30> kDeflateDistanceExtra = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,
-                                                            4, 4, 5, 5, 6, 6, 7,  7,  8,  8,
+const std::array<std::uint8_t, 30> kDeflateDistanceExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                            4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
                                                             9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 const std::array<std::uint8_t, 19> kDeflateCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                               11, 4,  12, 3, 13, 2, 14, 1, 15};
@@ -82,7 +81,9 @@ bool ReadDynamicCodes(BitReader& in, HuffmanCode& literals, HuffmanCode& distanc
       continue;
     }
     if (symbol == 16 && i == 0) return false;
-    unsigned repeat = symbol == 16 ? in.Take(2) + 3 : symbol == 17 ? in.Take(3) + 3 : in.Take(7) + 11;
+    unsigned repeat = symbol == 16   ? in.Take(2) + 3
+                      : symbol == 17 ? in.Take(3) + 3
+                                     : in.Take(7) + 11;
     std::uint8_t value = symbol == 16 ? lengths[i - 1] : 0;
     if (i + repeat > literalCount + distanceCount) return false;
     for (unsigned k = 0; k < repeat; ++k) lengths[i++] = value;

@@ -102,8 +102,8 @@ std::optional<SkipReason> CopyData(EntryData& data, int fd, const EntryAttribute
     if (count == 0) return std::nullopt;
     total += static_cast<std::uint64_t>(count);
     if (limit && total > *limit) return SkipReason::kTooLarge;
-    if (auto reason = WriteCounted(fd, buffer.data(), static_cast<std::size_t>(count),
-                                   attributes.progress)) {
+    if (auto reason =
+            WriteCounted(fd, buffer.data(), static_cast<std::size_t>(count), attributes.progress)) {
       return reason;
     }
   }
@@ -122,8 +122,8 @@ std::optional<SkipReason> Finish(TemporaryFile& file, const EntryAttributes& att
   SetTime(file.Fd(), attributes.mtime);
   if (attributes.origin) attributes.origin->Mark(file.Fd());
   const std::optional<FileIdentity>& old = attributes.replaces;
-  bool published = old ? file.PublishReplacingRegularFile(name, old->device, old->inode)
-                       : file.Publish(name);
+  bool published =
+      old ? file.PublishReplacingRegularFile(name, old->device, old->inode) : file.Publish(name);
   if (!published) {
     return errno == EEXIST ? SkipReason::kAlreadyExists : ReasonForPathError(errno);
   }
@@ -187,8 +187,7 @@ std::optional<SkipReason> WriteFileContent(FolderCache& folders, const EntryPath
   // publishes the file refuses to replace anything it may not.
   TemporaryFile file(folder, PlainPermissions(attributes.permissions));
   if (!file.Valid()) return ReasonForPathError(errno);
-  if (auto reason =
-          WriteCounted(file.Fd(), content.data(), content.size(), attributes.progress)) {
+  if (auto reason = WriteCounted(file.Fd(), content.data(), content.size(), attributes.progress)) {
     return reason;
   }
   return Finish(file, attributes, path.components.back());

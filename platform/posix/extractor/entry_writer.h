@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_set>

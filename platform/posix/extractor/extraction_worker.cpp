@@ -13,7 +13,6 @@
 #include "platform/posix/extractor/passwords.h"
 #include "platform/posix/extractor/read_ahead.h"
 #include "platform/posix/extractor/read_at.h"
-#include "platform/posix/extractor/usable_cores.h"
 #include "platform/posix/extractor/zip_records.h"
 
 namespace zipdrop {
@@ -104,8 +103,12 @@ class Worker {
 
   SharedExtraction& shared_;
   EntryAttributes FileAttributes(const CentralEntry& entry, const PlannedEntry& planned) const {
-    return {PermissionsOf(entry, EntryKind::kFile), ModificationTime(entry), entry.uncompressedSize,
-            shared_.progress, &shared_.origin, planned.replaces};
+    return {PermissionsOf(entry, EntryKind::kFile),
+            ModificationTime(entry),
+            entry.uncompressedSize,
+            shared_.progress,
+            &shared_.origin,
+            planned.replaces};
   }
   bool Cancelled() const { return shared_.progress && shared_.progress->Cancelled(); }
   bool Stopping() const { return shared_.queue.Stopped() || Cancelled(); }
@@ -202,11 +205,11 @@ std::optional<SkipReason> Worker::WriteFileAs(const CentralEntry& entry,
 // decoder and writer have theirs (parallel_inflate.h).
 MethodDecoder* Worker::DecoderFor(const CentralEntry& entry) {
   const IsalInflate* isal = LoadIsalInflate();
-  std::size_t spare = shared_.CoreSpare() ? UsableCores() - 1 : 0;
-  std::size_t helpers = entry.method == kMethodDeflate && isal != nullptr
-                            ? ParallelInflateHelpers(entry.compressedSize,
-                                                     entry.uncompressedSize, spare)
-                            : 0;
+  std::size_t spare = shared_.CoreSpare() ? shared_.Cores() - 1 : 0;
+  std::size_t helpers =
+      entry.method == kMethodDeflate && isal != nullptr
+          ? ParallelInflateHelpers(entry.compressedSize, entry.uncompressedSize, spare)
+          : 0;
   if (helpers == 0) return decoders_.For(entry.method);
   ParallelInflateTuning tuning;
   tuning.helpers = helpers;

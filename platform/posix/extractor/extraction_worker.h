@@ -52,6 +52,8 @@ class SharedExtraction {
   /// Whether a core has nothing to do: fewer workers are still at work than there are cores.
   /// A worker that has not started yet counts as at work, so this turns true only as workers end.
   bool CoreSpare() const { return working_.load(std::memory_order_relaxed) < cores_; }
+  /// How many cores the workers may use.
+  std::size_t Cores() const { return cores_; }
   /// Called once by each worker when it has no range left to take.
   void WorkerDone() { working_.fetch_sub(1, std::memory_order_relaxed); }
 

@@ -2,9 +2,9 @@
 
 #include <libdeflate.h>
 
-#include "zipdrop/extractor/extractor_error.h"
 #include "platform/posix/extractor/read_at.h"
 #include "platform/posix/extractor/zip_records.h"
+#include "zipdrop/extractor/extractor_error.h"
 
 namespace zipdrop {
 

@@ -30,7 +30,6 @@ constexpr std::array<std::uint8_t, 32> kDistanceExtra = {0,  0,  0,  0,  1,  1, 
 constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-
 }  // namespace
 
 // Oversubscribed codes are refused; incomplete ones are allowed (a distance code with one

@@ -119,9 +119,9 @@ class MarkerDecoder {
     } else {
       for (std::size_t i = 0; i < length; ++i) {
         std::size_t at = size_ + i;  // Always below distance + size_ + kDeflateWindow.
-        to[i] = at >= distance ? out_[at - distance]
-                               : static_cast<std::uint16_t>(kMarkerBase + kDeflateWindow + at -
-                                                            distance);
+        to[i] = at >= distance
+                    ? out_[at - distance]
+                    : static_cast<std::uint16_t>(kMarkerBase + kDeflateWindow + at - distance);
       }
     }
     size_ += length;

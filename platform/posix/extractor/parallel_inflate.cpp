@@ -226,8 +226,7 @@ void ParallelInflateDecoder::Target(std::size_t chunk) {
 // targeted chunk begins, and the chunk is used, or it goes on towards the next chunk.
 bool ParallelInflateDecoder::AtLimit() {
   if (limit_ >= size_) return false;  // The entry's bytes end within the stream.
-  bool between = state_->block_state == ISAL_BLOCK_NEW_HDR ||
-                 state_->block_state == ISAL_BLOCK_HDR;
+  bool between = state_->block_state == ISAL_BLOCK_NEW_HDR || state_->block_state == ISAL_BLOCK_HDR;
   std::uint64_t at = fed_ * 8 - static_cast<std::uint64_t>(state_->read_in_length) -
                      static_cast<std::uint64_t>(state_->tmp_in_size) * 8;
   if (target_ != nullptr && between && target_->start.BeganAt(at)) {
@@ -275,8 +274,8 @@ std::size_t ParallelInflateDecoder::RunIsal(std::span<char> output) {
   state_->next_out = reinterpret_cast<std::uint8_t*>(output.data());
   state_->avail_out = static_cast<std::uint32_t>(std::min<std::size_t>(output.size(), 1u << 30));
   int status = isal_.inflate(state_.get());
-  std::size_t produced = static_cast<std::size_t>(
-      reinterpret_cast<char*>(state_->next_out) - output.data());
+  std::size_t produced =
+      static_cast<std::size_t>(reinterpret_cast<char*>(state_->next_out) - output.data());
   Remember(output.data(), produced);
   if (status < 0) failed_ = true;
   if (state_->block_state == ISAL_BLOCK_FINISH) done_ = true;
@@ -290,8 +289,8 @@ std::size_t ParallelInflateDecoder::Emit(std::span<char> output) {
       window_[i] = history_[(total_ + i) % kDeflateWindow];
     }
   }
-  std::size_t known = static_cast<std::size_t>(std::min<std::uint64_t>(total_ - emitted_,
-                                                                        kDeflateWindow));
+  std::size_t known =
+      static_cast<std::size_t>(std::min<std::uint64_t>(total_ - emitted_, kDeflateWindow));
   std::size_t count = std::min(output.size(), marked.size - emitted_);
   if (!ResolveMarkers({marked.symbols.data() + emitted_, count}, window_.data(), known,
                       output.data())) {

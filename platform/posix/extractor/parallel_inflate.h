@@ -82,7 +82,7 @@ class ParallelInflateDecoder final : public MethodDecoder {
   Slot* target_ = nullptr;   // That chunk's helper result, when it has one.
   Slot* emitting_ = nullptr;
   std::size_t emitted_ = 0;
-  std::vector<std::uint8_t> window_;  // The 32 KiB before the chunk being emitted.
+  std::vector<std::uint8_t> window_;   // The 32 KiB before the chunk being emitted.
   std::vector<std::uint8_t> history_;  // The last 32 KiB of output, as a ring.
   std::uint64_t total_ = 0;            // Bytes of output so far.
   bool done_ = false;
@@ -94,8 +94,8 @@ class ParallelInflateDecoder final : public MethodDecoder {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
-  std::size_t claim_ = 1;   // The next chunk a helper may claim.
-  int barren_ = 0;          // Chunks in a row where no block start was found.
+  std::size_t claim_ = 1;  // The next chunk a helper may claim.
+  int barren_ = 0;         // Chunks in a row where no block start was found.
   std::vector<std::thread> helpers_;
 };
 

@@ -4,9 +4,13 @@
 
 #include <algorithm>
 
+namespace zipdrop {
+
 std::size_t UsableCores() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
 }
+
+}  // namespace zipdrop

@@ -5,5 +5,9 @@
 
 #include <cstddef>
 
+namespace zipdrop {
+
 /// The number of CPUs this process may run on, at least 1.
 std::size_t UsableCores();
+
+}  // namespace zipdrop

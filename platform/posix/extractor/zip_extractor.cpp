@@ -121,9 +121,10 @@ NeverReplaced KeptFiles(int archiveFd, NeverReplaced kept) {
   return kept;
 }
 
-std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning) {
+std::size_t ChooseWorkers(const CentralDirectory& directory, const ExtractionTuning& tuning,
+                          std::size_t cores) {
   if (tuning.workers > 0) return tuning.workers;
-  return WorkersFor(directory.entries, UsableCores());
+  return WorkersFor(directory.entries, cores);
 }
 
 std::optional<Refusal> CheckFreeSpace(const CentralDirectory& directory, int destinationFd) {
@@ -225,14 +226,15 @@ ExtractionReport ExtractZipArchive(const ZipArchive& archive, const std::string&
   }
   PasswordKeeper passwords(archiveFd.Get(), tuning.passwords);
   AskFirstPassword(archiveFd.Get(), directory, plan, passwords);
-  std::size_t workers = ChooseWorkers(directory, tuning);
+  std::size_t cores = UsableCores();
+  std::size_t workers = ChooseWorkers(directory, tuning, cores);
   SharedExtraction shared({.archiveFd = archiveFd.Get(),
                            .directory = directory,
                            .plan = plan,
                            .destinationFd = destination.Get(),
                            .ranges = PlanRanges(directory.entries, workers),
                            .workers = workers,
-                           .cores = UsableCores(),
+                           .cores = cores,
                            .inMemoryLimit = tuning.inMemoryLimit,
                            .readAheadSize = tuning.readAheadSize,
                            .progress = tuning.progress,

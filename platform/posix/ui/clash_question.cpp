@@ -34,8 +34,8 @@ const std::vector<std::string>& ClashAnswers() {
   return answers;
 }
 
-// Short labels: the dialog makes every button as wide as the widest, and five of them must still fit
-// a small screen.
+// Short labels: the dialog makes every button as wide as the widest, and five of them must still
+// fit a small screen.
 const std::vector<std::string>& FileClashAnswers() {
   static const std::vector<std::string> answers = {"置き換える", "スキップ", "すべて置換",
                                                    "すべてスキップ", "キャンセル"};
@@ -79,7 +79,8 @@ std::optional<std::size_t> UserClashQuestion::Choose(const std::string& text,
                                                      const std::vector<std::string>& answers) {
   UserContact::OpenQuestion open(user_);
   if (user_.Display()) {
-    if (std::optional<std::size_t> chosen = AskToChoose(text, kClashTitle, answers, programFolder_)) {
+    if (std::optional<std::size_t> chosen =
+            AskToChoose(text, kClashTitle, answers, programFolder_)) {
       return chosen;
     }
   }

@@ -18,7 +18,8 @@ inline constexpr char kClashTitle[] = "ファイルの置換またはスキッ�
 
 /// The question about the whole archive, and the one about a single file, with the name shown as
 /// PrintableName shows it: the terminal and the dialog get the same safe text. The question about
-/// the archive names the files that are kept whatever the answer (already printable), a few of them.
+/// the archive names the files that are kept whatever the answer (already printable), a few of
+/// them.
 std::string ClashQuestionText(const std::string& archiveName, std::uint64_t count,
                               const std::vector<std::string>& kept = {});
 std::string FileClashQuestionText(const std::string& entryName, std::uint64_t remaining);

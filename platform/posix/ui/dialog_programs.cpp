@@ -65,8 +65,8 @@ std::string Shown(const std::string& text) {
   return shown;
 }
 
-std::vector<DialogCommand> MessageBoxes(const std::string& givenText,
-                                        const std::string& givenTitle, int iconCode) {
+std::vector<DialogCommand> MessageBoxes(const std::string& givenText, const std::string& givenTitle,
+                                        int iconCode) {
   std::string text = Shown(givenText), title = Shown(givenTitle);
   const char* zenityKind = iconCode == kIconExclamation ? "--warning"
                            : iconCode == kIconStop      ? "--error"
@@ -149,12 +149,9 @@ std::string AsProgressTextLine(const std::string& text) {
 // are killed; we never send 100, which would close it too. Its own estimate of the time left is
 // not asked for: it was found wrong, and ours is steadier.
 std::vector<std::string> ProgressWindowCommand(const std::string& text, const std::string& title) {
-  return {"zenity",
-          "--progress",
-          "--auto-close",
-          "--title=" + Shown(title),
-          "--width=420",
-          "--text=" + AsLiteralMarkup(Shown(text)),
+  return {"zenity",        "--progress",
+          "--auto-close",  "--title=" + Shown(title),
+          "--width=420",   "--text=" + AsLiteralMarkup(Shown(text)),
           "--percentage=0"};
 }
 
@@ -185,9 +182,10 @@ std::string AsLiteralEntryText(const std::string& text) {
   return Replaced(text, {{'\\', "\\\\"}, {'_', "__"}});
 }
 
-// A window of 640×440 fits an 800×600 screen with room for a panel. zenity shows its input as plain text. kdialog opens the file it is given by name, /dev/stdin
-// here, and adds it line by line, guessing for each line whether it is rich text; so each line is
-// declared rich text and escaped, as the boxes' texts are.
+// A window of 640×440 fits an 800×600 screen with room for a panel. zenity shows its input as
+// plain text. kdialog opens the file it is given by name, /dev/stdin here, and adds it line by
+// line, guessing for each line whether it is rich text; so each line is declared rich text and
+// escaped, as the boxes' texts are.
 std::vector<DialogCommand> TextWindowDialogs(const std::string& givenText,
                                              const std::string& givenTitle) {
   std::string text = Shown(givenText), title = Shown(givenTitle);
@@ -250,9 +248,9 @@ std::optional<std::size_t> AskToChoose(const std::string& givenText, const std::
                                        const std::vector<std::string>& answers,
                                        const std::string& programFolder) {
   std::string text = Shown(givenText), title = Shown(givenTitle);
-  DialogCommand zenity{{"zenity", "--question", "--switch", "--no-markup", "--title=" + title,
-                        "--text=" + text},
-                       ""};
+  DialogCommand zenity{
+      {"zenity", "--question", "--switch", "--no-markup", "--title=" + title, "--text=" + text},
+      ""};
   for (const std::string& answer : answers) zenity.arguments.push_back("--extra-button=" + answer);
   DialogCommand kdialog{{"kdialog", "--title", title, "--menu", AsLiteralRichText(text)}, ""};
   for (std::size_t i = 0; i + 1 < answers.size(); ++i) {

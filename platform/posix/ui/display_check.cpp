@@ -75,8 +75,7 @@ UniqueFd ConnectTcp(const std::string& host, int port, std::chrono::milliseconds
   UniqueFd connected;
   for (addrinfo* a = found; a != nullptr && !connected.Valid(); a = a->ai_next) {
     UniqueFd fd(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.Valid() &&
-        Connected(fd.Get(), connect(fd.Get(), a->ai_addr, a->ai_addrlen), limit)) {
+    if (fd.Valid() && Connected(fd.Get(), connect(fd.Get(), a->ai_addr, a->ai_addrlen), limit)) {
       connected = std::move(fd);
     }
   }
@@ -206,9 +205,9 @@ XauthEntry FindCookie(const XLibraries& x, int fd, int displayNumber) {
   if (!entries) return nullptr;
   std::string number = std::to_string(displayNumber);
   while (XauthEntry entry{x.readAuth(entries.get())}) {
-    bool address = entry->family == FamilyWild ||
-                   (entry->family == peer->family &&
-                    Same(entry->address, entry->address_length, peer->address));
+    bool address =
+        entry->family == FamilyWild || (entry->family == peer->family &&
+                                        Same(entry->address, entry->address_length, peer->address));
     bool display = entry->number_length == 0 || Same(entry->number, entry->number_length, number);
     if (address && display && Same(entry->name, entry->name_length, "MIT-MAGIC-COOKIE-1")) {
       return entry;
@@ -248,8 +247,7 @@ bool CompositorAnswers(UniqueFd socket, std::stop_token stop, std::chrono::milli
   const WaylandLibrary* wayland = LoadWaylandLibrary();
   if (wayland == nullptr) return false;
   SocketDeadline deadline(socket.Get(), stop, limit);
-  std::unique_ptr<wl_display, WaylandDisconnection> display(
-      wayland->connectToFd(socket.Release()));
+  std::unique_ptr<wl_display, WaylandDisconnection> display(wayland->connectToFd(socket.Release()));
   return display && wayland->roundtrip(display.get()) >= 0;
 }
 

@@ -25,8 +25,7 @@ std::optional<XLibraries> LoadX() {
   XLibraries x{};
   if (Find(xcb, "xcb_connect_to_fd", x.connectToFd) &&
       Find(xcb, "xcb_connection_has_error", x.connectionHasError) &&
-      Find(xcb, "xcb_disconnect", x.disconnect) &&
-      Find(xau, "XauReadAuth", x.readAuth) &&
+      Find(xcb, "xcb_disconnect", x.disconnect) && Find(xau, "XauReadAuth", x.readAuth) &&
       Find(xau, "XauDisposeAuth", x.disposeAuth)) {
     return x;
   }

@@ -120,10 +120,9 @@ bool ProgressDisplay::UpdateWindow() {
   std::uint64_t written = progress_.Written(), total = progress_.DeclaredTotal();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   rate_.Add(seconds, written);
-  std::optional<DialogEnd> end =
-      window_.Update(Percent(written, total), PrintableName(settings_.archiveName) +
-                                                  " を展開しています\n" +
-                                                  ProgressText(written, total, rate_.BytesPerSecond()));
+  std::optional<DialogEnd> end = window_.Update(
+      Percent(written, total), PrintableName(settings_.archiveName) + " を展開しています\n" +
+                                   ProgressText(written, total, rate_.BytesPerSecond()));
   if (end == DialogEnd::kDeclined) progress_.Cancel();
   return !end;
 }

@@ -1,11 +1,11 @@
 // The summary of skipped entries that the user reads on standard error.
+#include "platform/posix/ui/skip_summary.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "platform/posix/ui/skip_summary.h"
 
 namespace zipdrop {
 
@@ -108,7 +108,8 @@ std::string DescribeRefusalReason(const Refusal& refusal) {
 
 std::string DescribeSkipped(const ExtractionReport& report) {
   if (report.refusal) {
-    return "zipdrop: アーカイブを展開しませんでした: " + DescribeRefusalReason(*report.refusal) + "\n";
+    return "zipdrop: アーカイブを展開しませんでした: " + DescribeRefusalReason(*report.refusal) +
+           "\n";
   }
   std::string total = DescribeTotal(report);
   if (total.empty()) return "";

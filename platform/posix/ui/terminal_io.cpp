@@ -13,9 +13,7 @@
 
 namespace zipdrop {
 
-void WriteToTerminal(int fd, std::string_view text) {
-  WriteAll(fd, text.data(), text.size());
-}
+void WriteToTerminal(int fd, std::string_view text) { WriteAll(fd, text.data(), text.size()); }
 
 bool ReadTerminalLine(int tty, const std::function<void(char)>& take) {
   UniqueFd wake(eventfd(0, EFD_CLOEXEC));

@@ -9,6 +9,7 @@
 //   folders  as hold, and every folder object holds a reference for as long as it lives;
 //   send     as hold, and the copy first waits for a window of the caller's thread to answer.
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <shlobj.h>
 
 #include <string>
@@ -16,7 +17,8 @@
 namespace {
 
 // {5F1C6A3E-1D2B-4C7A-9E51-3A6B0C27D481}, also written in the test that registers the class.
-const CLSID kClassId = {0x5f1c6a3e, 0x1d2b, 0x4c7a, {0x9e, 0x51, 0x3a, 0x6b, 0x0c, 0x27, 0xd4, 0x81}};
+const CLSID kClassId = {
+    0x5f1c6a3e, 0x1d2b, 0x4c7a, {0x9e, 0x51, 0x3a, 0x6b, 0x0c, 0x27, 0xd4, 0x81}};
 const wchar_t* const kMembers[] = {L"NameSpace", L"Items", L"CopyHere"};
 enum Kind { kShell, kFolder, kItemList };
 
@@ -151,8 +153,8 @@ class Object final : public IDispatch {
     }
     std::wstring path = parameters.rgvarg[0].bstrVal;
     size_t length = path.size();
-    if (length > 4 && CompareStringOrdinal(path.c_str() + length - 4, -1, L".zip", -1, TRUE) ==
-                          CSTR_EQUAL) {
+    if (length > 4 &&
+        CompareStringOrdinal(path.c_str() + length - 4, -1, L".zip", -1, TRUE) == CSTR_EQUAL) {
       path += L".d";
     }
     DWORD attributes = GetFileAttributesW(path.c_str());
